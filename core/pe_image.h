@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+inline constexpr std::uint16_t MACHINE_I386 = 0x014C;
+inline constexpr std::uint16_t MACHINE_AMD64 = 0x8664;
+inline constexpr std::uint16_t MACHINE_ARM64 = 0xAA64;
+
+// The machine type of this build: an update must be a library that this process can load.
+#if defined(__x86_64__) || defined(_M_X64)
+inline constexpr std::uint16_t RUNNING_MACHINE = MACHINE_AMD64;
+#elif defined(__i386__) || defined(_M_IX86)
+inline constexpr std::uint16_t RUNNING_MACHINE = MACHINE_I386;
+#elif defined(__aarch64__) || defined(_M_ARM64)
+inline constexpr std::uint16_t RUNNING_MACHINE = MACHINE_ARM64;
+#else
+inline constexpr std::uint16_t RUNNING_MACHINE = 0;
+#endif
+
+// True when `image` is a complete PE library (DLL) for `machine`: headers and every section's
+// raw data inside the file, and a named export `exportName` that is not forwarded elsewhere.
+// Reads nothing outside `image`, whatever its bytes.
+bool IsPeLibraryWithExport(std::span<const std::uint8_t> image, std::uint16_t machine, std::string_view exportName);

@@ -1,0 +1,91 @@
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "socket_wait.h"
+
+namespace {
+
+// Sending 8 bytes never fills a socket buffer; this only bounds a peer that stops reading.
+constexpr Milliseconds SEND_TIMEOUT{10000};
+
+class PosixSockets final : public SocketApi {
+ public:
+  std::optional<Ipv4Address> Resolve(const std::string& host) override {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return std::nullopt;
+    const Ipv4Address address{reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr};
+    freeaddrinfo(found);
+    return address;
+  }
+
+  SocketHandle Open() override {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    return fd < 0 ? NO_SOCKET : static_cast<SocketHandle>(fd);
+  }
+
+  bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) override {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = address.networkOrder;
+    const int fd = Fd(socket);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) return true;
+    if (errno != EINPROGRESS || Wait(fd, POLLOUT, timeout) != WaitResult::Ready) return false;
+    int error = 0;
+    socklen_t length = sizeof error;
+    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+  }
+
+  int Send(SocketHandle socket, const std::uint8_t* bytes, int length) override {
+    for (;;) {
+      const ssize_t sent = send(Fd(socket), bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
+      if (sent > 0) return static_cast<int>(sent);
+      if (sent < 0 && errno == EINTR) continue;
+      if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) ||
+          Wait(Fd(socket), POLLOUT, SEND_TIMEOUT) != WaitResult::Ready)
+        return -1;
+    }
+  }
+
+  int Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) override {
+    for (;;) {
+      const ssize_t received = recv(Fd(socket), buffer, static_cast<size_t>(length), 0);
+      if (received >= 0) return static_cast<int>(received);
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return RECEIVE_FAILED;
+      const WaitResult waited = Wait(Fd(socket), POLLIN, timeout);
+      if (waited != WaitResult::Ready) return ReceiveResultOf(waited);
+    }
+  }
+
+  void Close(SocketHandle socket) override { close(Fd(socket)); }
+
+  void Abort() override { m_aborted = true; }
+
+ private:
+  static int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+
+  WaitResult Wait(int fd, short events, Milliseconds timeout) {
+    return WaitInSlices(m_aborted, timeout, [&](Milliseconds slice) {
+      pollfd entry{fd, events, 0};
+      const int ready = poll(&entry, 1, static_cast<int>(slice.count()));
+      if (ready < 0) return errno == EINTR ? 0 : -1;
+      return ready > 0 ? 1 : 0;
+    });
+  }
+
+  std::atomic<bool> m_aborted{false};
+};
+
+}  // namespace
+
+std::unique_ptr<SocketApi> MakePlatformSockets() { return std::make_unique<PosixSockets>(); }

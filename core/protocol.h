@@ -1,0 +1,39 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "byte_order.h"
+
+// The rates service's protocol: one TCP connection per command, an 8-byte request of two
+// little-endian int32 (command, argument), and a raw little-endian reply of known length.
+inline constexpr std::uint16_t RATES_PORT = 9000;
+
+inline constexpr std::int32_t CMD_GET_RATES = 1;        // argument 1; reply: RateTable, 72 bytes
+inline constexpr std::int32_t CMD_GET_UPDATE_FILE = 2;  // argument 0; reply: the file, then close
+inline constexpr std::int32_t CMD_GET_VERSION = 3;      // argument 1; reply: float32 version
+inline constexpr std::int32_t CMD_GET_UPDATE_SIZE = 4;  // argument 1; reply: int32 file size
+
+inline constexpr int REQUEST_BYTES = 8;
+inline constexpr int RATES_REPLY_BYTES = static_cast<int>(RATE_TABLE_BYTES);
+inline constexpr int VERSION_REPLY_BYTES = 4;
+inline constexpr int SIZE_REPLY_BYTES = 4;
+
+#ifndef ORVANE_CLIENT_VERSION
+#define ORVANE_CLIENT_VERSION 1.1
+#endif
+// The version of this library; in little-endian order the bytes CD CC 8C 3F for 1.1.
+inline constexpr float CLIENT_VERSION = static_cast<float>(ORVANE_CLIENT_VERSION);
+
+inline constexpr int DOWNLOAD_CHUNK_SIZE = 4096;
+// No library of ours comes near this; a larger announcement is not believed.
+inline constexpr std::int32_t MAX_UPDATE_SIZE = 64 * 1024 * 1024;
+
+using Request = std::array<std::uint8_t, REQUEST_BYTES>;
+
+inline Request EncodeRequest(std::int32_t command, std::int32_t argument) {
+  Request request{};
+  StoreI32(request.data(), command);
+  StoreI32(request.data() + 4, argument);
+  return request;
+}

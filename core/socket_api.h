@@ -1,0 +1,41 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle NO_SOCKET = ~SocketHandle{0};  // Winsock's INVALID_SOCKET
+
+struct Ipv4Address {
+  std::uint32_t networkOrder = 0;
+};
+
+using Milliseconds = std::chrono::milliseconds;
+
+inline constexpr int RECEIVE_CLOSED = 0;
+inline constexpr int RECEIVE_FAILED = -1;  // an error or an abort
+inline constexpr int RECEIVE_TIMED_OUT = -2;
+
+// The few socket operations the rates client needs, over Winsock or POSIX sockets. Every wait
+// has a time-out, and Abort from any thread makes pending and later waits fail at once, so a
+// worker blocked on the network can always be stopped.
+class SocketApi {
+ public:
+  virtual ~SocketApi() = default;
+  // The first IPv4 address of the host.
+  virtual std::optional<Ipv4Address> Resolve(const std::string& host) = 0;
+  virtual SocketHandle Open() = 0;  // a TCP socket, or NO_SOCKET
+  virtual bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) = 0;
+  // Bytes sent (at least 1), or -1.
+  virtual int Send(SocketHandle socket, const std::uint8_t* bytes, int length) = 0;
+  // Bytes received (at least 1), RECEIVE_CLOSED, RECEIVE_FAILED or RECEIVE_TIMED_OUT.
+  virtual int Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) = 0;
+  virtual void Close(SocketHandle socket) = 0;
+  virtual void Abort() = 0;
+};
+
+// The socket layer of this platform: Winsock on Windows (started by the caller), POSIX elsewhere.
+std::unique_ptr<SocketApi> MakePlatformSockets();

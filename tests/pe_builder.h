@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pe_image.h"
+
+// A minimal PE library image, built byte by byte, for the update check.
+struct PeOptions {
+  std::uint16_t machine = RUNNING_MACHINE;
+  std::size_t size = 5000;  // the whole file; the one section's raw data fills it
+  std::string exportName = "RunBrennikDll";
+  bool dll = true;
+  bool forwarded = false;     // the export's address points into the export directory
+  std::size_t claimExtra = 0;  // the section claims this many raw bytes beyond the file
+};
+
+std::vector<std::uint8_t> BuildLibraryImage(const PeOptions& options = {});

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "fake_rates_service.h"
+#include "rates_client.h"
+#include "test_support.h"
+
+namespace {
+
+const std::vector<std::uint8_t> RATES_REQUEST = {1, 0, 0, 0, 1, 0, 0, 0};
+
+// A rates reply: EUR 3.5 (00 00 60 40), USD the float nearest 2.8 (33 33 33 40), then i + 0.5.
+std::vector<std::uint8_t> RatesReply(std::size_t size = 72) {
+  std::vector<std::uint8_t> bytes = {0x00, 0x00, 0x60, 0x40, 0x33, 0x33, 0x33, 0x40};
+  for (int i = 2; i < RATE_COUNT; ++i) {
+    const auto rate = FloatBytes(static_cast<float>(i) + 0.5f);
+    bytes.insert(bytes.end(), rate.begin(), rate.end());
+  }
+  bytes.resize(size, 0xEE);
+  return bytes;
+}
+
+class RatesClientTest : public ::testing::Test {
+ protected:
+  ClientConfig Config(std::uint16_t port) {
+    ClientConfig config;
+    config.host = "localhost";
+    config.port = port;
+    config.connectTimeout = Milliseconds(2000);
+    config.receiveTimeout = Milliseconds(2000);
+    return config;
+  }
+
+  FakeRatesService service;
+  CountingSockets sockets;
+};
+
+TEST_F(RatesClientTest, FetchRatesDecodesTheLittleEndianReply) {
+  service.SetReply(CMD_GET_RATES, {RatesReply()});
+  RatesClient client(sockets, Config(service.Port()));
+  RateTable rates{};
+  ASSERT_TRUE(client.FetchRates(rates));
+  EXPECT_EQ(rates[0], 3.5f);
+  EXPECT_EQ(rates[1], 2.8f);
+  EXPECT_EQ(rates[17], 17.5f);
+  EXPECT_EQ(service.Requests(), (std::vector<std::vector<std::uint8_t>>{RATES_REQUEST}));
+  EXPECT_EQ(sockets.resolves, 1);  // the name is resolved on every connection, once
+  EXPECT_EQ(sockets.opens, 1);
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(RatesClientTest, FetchRatesAssemblesReplyDeliveredInPieces) {
+  const std::vector<std::vector<std::size_t>> piecings = {{1, 40, 31}, {72}, {8, 8, 8, 8, 8, 8, 8, 8, 8}};
+  for (const auto& pieces : piecings) {
+    service.SetReply(CMD_GET_RATES, {RatesReply(), pieces});
+    RatesClient client(sockets, Config(service.Port()));
+    RateTable rates{};
+    ASSERT_TRUE(client.FetchRates(rates));
+    EXPECT_EQ(rates[0], 3.5f);
+    EXPECT_EQ(rates[17], 17.5f);
+  }
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(RatesClientTest, ShortOrSurplusRepliesAndSilentServices) {
+  struct Case {
+    const char* name;
+    FakeReply reply;
+    bool ok;
+    ClientError error;
+  } cases[] = {
+      {"71 bytes then close", {RatesReply(71)}, false, ClientError::ShortReply},
+      {"nothing then close", {{}}, false, ClientError::ShortReply},
+      {"100 bytes", {RatesReply(100)}, true, ClientError::None},
+      {"71 bytes then silence", {RatesReply(71), {}, true}, false, ClientError::TimedOut},
+  };
+  for (const auto& c : cases) {
+    service.SetReply(CMD_GET_RATES, c.reply);
+    ClientConfig config = Config(service.Port());
+    config.receiveTimeout = Milliseconds(300);
+    RatesClient client(sockets, config);
+    RateTable rates{};
+    rates[0] = 9.0f;
+    EXPECT_EQ(client.FetchRates(rates), c.ok) << c.name;
+    EXPECT_EQ(client.LastError(), c.error) << c.name;
+    EXPECT_EQ(rates[0], c.ok ? 3.5f : 9.0f) << c.name;  // a failed fetch leaves the rates as they were
+    EXPECT_EQ(rates[17], c.ok ? 17.5f : 0.0f) << c.name;
+  }
+  EXPECT_EQ(service.Requests().size(), std::size(cases));
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(RatesClientTest, RefusedConnectionClosesItsSocket) {
+  RatesClient client(sockets, Config(UnusedPort()));
+  RateTable rates{};
+  EXPECT_FALSE(client.FetchRates(rates));
+  EXPECT_EQ(client.LastError(), ClientError::Unreachable);
+  EXPECT_EQ(sockets.opens, 1);
+  EXPECT_EQ(sockets.closeCalls, 1);
+}
+
+TEST_F(RatesClientTest, UnresolvableHostCreatesNoSocket) {
+  ClientConfig config = Config(service.Port());
+  config.host = "no-such-host.invalid";
+  RatesClient client(sockets, config);
+  RateTable rates{};
+  EXPECT_FALSE(client.FetchRates(rates));
+  EXPECT_EQ(client.LastError(), ClientError::Unresolved);
+  EXPECT_EQ(sockets.resolves, 1);
+  EXPECT_EQ(sockets.opens, 0);
+  EXPECT_EQ(sockets.closeCalls, 0);
+}
+
+TEST_F(RatesClientTest, ReceiveAllReportsWhatArrivedBeforeTheClose) {
+  std::vector<std::uint8_t> tenBytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  service.SetReply(CMD_GET_UPDATE_FILE, {tenBytes});
+  RatesClient client(sockets, Config(service.Port()));
+  ASSERT_TRUE(client.Connect());
+  const Request request = EncodeRequest(CMD_GET_UPDATE_FILE, 0);
+  ASSERT_TRUE(client.SendAll(request.data(), REQUEST_BYTES));
+  std::vector<std::uint8_t> buffer(4096, 0);
+  int count = -1;
+  EXPECT_FALSE(client.ReceiveAll(buffer.data(), 4096, &count));
+  EXPECT_EQ(count, 10);
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + 10), tenBytes);
+  EXPECT_EQ(buffer[10], 0);
+}
+
+TEST_F(RatesClientTest, AbortEndsAWaitAtOnce) {
+  service.SetReply(CMD_GET_RATES, {{}, {}, true});
+  ClientConfig config = Config(service.Port());
+  config.receiveTimeout = Milliseconds(120000);  // without the abort the test would hang
+  RatesClient client(sockets, config);
+  std::thread stopper([&] {
+    while (service.Requests().empty() || service.Requests()[0].size() < 8) std::this_thread::yield();
+    client.Abort();
+  });
+  RateTable rates{};
+  EXPECT_FALSE(client.FetchRates(rates));
+  stopper.join();
+  EXPECT_EQ(client.LastError(), ClientError::ReceiveFailed);
+  EXPECT_TRUE(sockets.AllClosedOnce());
+  EXPECT_FALSE(client.FetchRates(rates));  // and every later command
+  EXPECT_EQ(service.Requests().size(), 1u);
+}
+
+TEST_F(RatesClientTest, VersionAndSizeQueries) {
+  service.SetReply(CMD_GET_VERSION, {{0xCD, 0xCC, 0x8C, 0x3F}});
+  service.SetReply(CMD_GET_UPDATE_SIZE, {Int32Bytes(-5)});
+  RatesClient client(sockets, Config(service.Port()));
+  float version = 0;
+  std::int32_t size = 0;
+  ASSERT_TRUE(client.FetchVersion(version));
+  ASSERT_TRUE(client.FetchUpdateSize(size));
+  EXPECT_EQ(version, CLIENT_VERSION);
+  EXPECT_EQ(size, -5);
+  EXPECT_EQ(service.Requests(), (std::vector<std::vector<std::uint8_t>>{{3, 0, 0, 0, 1, 0, 0, 0}, {4, 0, 0, 0, 1, 0, 0, 0}}));
+}
+
+}  // namespace

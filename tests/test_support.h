@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "local_clock.h"
+#include "settings_store.h"
+#include "socket_api.h"
+
+// A fresh folder for one test, removed with everything in it afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& Path() const { return m_path; }
+  std::string File(const std::string& name) const { return (m_path / name).string(); }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// A settings store in memory.
+class MemoryStore final : public SettingsStore {
+ public:
+  bool WriteBinary(const std::string& section, const std::string& entry, std::span<const std::uint8_t> bytes) override {
+    if (failWrites) return false;
+    values[section + "/" + entry].assign(bytes.begin(), bytes.end());
+    return true;
+  }
+  std::optional<std::vector<std::uint8_t>> ReadBinary(const std::string& section, const std::string& entry) override {
+    const auto found = values.find(section + "/" + entry);
+    if (found == values.end()) return std::nullopt;
+    return found->second;
+  }
+
+  std::map<std::string, std::vector<std::uint8_t>> values;
+  bool failWrites = false;
+};
+
+// A clock that says whatever the test sets.
+class FixedClock final : public LocalClock {
+ public:
+  explicit FixedClock(std::optional<LocalTime> time) : m_time(time) {}
+  std::optional<LocalTime> Now() override { return m_time; }
+
+ private:
+  std::optional<LocalTime> m_time;
+};
+
+// The platform's sockets, counting what the client does with them.
+class CountingSockets final : public SocketApi {
+ public:
+  CountingSockets() : m_real(MakePlatformSockets()) {}
+
+  std::optional<Ipv4Address> Resolve(const std::string& host) override {
+    ++resolves;
+    return m_real->Resolve(host);
+  }
+  SocketHandle Open() override {
+    const SocketHandle socket = m_real->Open();
+    if (socket != NO_SOCKET) ++opens;
+    return socket;
+  }
+  bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) override {
+    return m_real->Connect(socket, address, port, timeout);
+  }
+  int Send(SocketHandle socket, const std::uint8_t* bytes, int length) override {
+    return m_real->Send(socket, bytes, length);
+  }
+  int Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) override {
+    return m_real->Receive(socket, buffer, length, timeout);
+  }
+  void Close(SocketHandle socket) override {
+    ++closeCalls;
+    m_real->Close(socket);
+  }
+  void Abort() override { m_real->Abort(); }
+
+  // Every socket that was opened was closed exactly once (handles may be reused by the system
+  // after a close, so this counts calls rather than handles).
+  bool AllClosedOnce() const { return opens == closeCalls; }
+
+  int resolves = 0;
+  int opens = 0;
+  int closeCalls = 0;
+
+ private:
+  std::unique_ptr<SocketApi> m_real;
+};
