@@ -10,7 +10,7 @@ inline constexpr int RATE_COUNT = 18;
 inline constexpr int RON_INDEX = 18;
 
 inline constexpr std::array<const char*, CURRENCY_COUNT> CurrencyCodes = {
-    "EUR", "USD", "XAU", "AUD",    "CAD",    "CHF", "CZK", "DKK", "EGP", "GBP",
+    "EUR",    "USD",    "XAU", "AUD", "CAD", "CHF", "CZK", "DKK", "EGP", "GBP",
     "100HUF", "100JPY", "MDL", "NOK", "PLN", "SEK", "TRY", "XDR", "RON"};
 
 // RON per labelled unit of currencies 0 to 17 (per 100 units for "100HUF" and "100JPY").

@@ -36,10 +36,9 @@ long DaysFromCivil(int year, int month, int day) {
 }  // namespace
 
 std::optional<SystemTime> ToSystemTime(const LocalTime& time) {
-  const bool valid = time.year >= 100 && time.year <= 9999 && time.month >= 1 && time.month <= 12 &&
-                     time.day >= 1 && time.day <= DaysInMonth(time.year, time.month) && time.hour >= 0 &&
-                     time.hour <= 23 && time.minute >= 0 && time.minute <= 59 && time.second >= 0 &&
-                     time.second <= 59;
+  const bool valid = time.year >= 100 && time.year <= 9999 && time.month >= 1 && time.month <= 12 && time.day >= 1 &&
+                     time.day <= DaysInMonth(time.year, time.month) && time.hour >= 0 && time.hour <= 23 &&
+                     time.minute >= 0 && time.minute <= 59 && time.second >= 0 && time.second <= 59;
   if (!valid) return std::nullopt;
   // 1970-01-01 was a Thursday (4).
   const long days = DaysFromCivil(time.year, time.month, time.day);

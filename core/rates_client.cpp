@@ -13,13 +13,20 @@ static constexpr char LIBRARY_EXPORT[] = "RunBrennikDll";
 
 const char* DescribeClientError(ClientError error) {
   switch (error) {
-    case ClientError::None: return "no error";
-    case ClientError::Unresolved: return "host name does not resolve";
-    case ClientError::Unreachable: return "cannot connect";
-    case ClientError::SendFailed: return "cannot send the request";
-    case ClientError::ShortReply: return "short reply: the service closed the connection early";
-    case ClientError::TimedOut: return "time-out: the service did not answer in time";
-    case ClientError::ReceiveFailed: return "connection failed while receiving";
+    case ClientError::None:
+      return "no error";
+    case ClientError::Unresolved:
+      return "host name does not resolve";
+    case ClientError::Unreachable:
+      return "cannot connect";
+    case ClientError::SendFailed:
+      return "cannot send the request";
+    case ClientError::ShortReply:
+      return "short reply: the service closed the connection early";
+    case ClientError::TimedOut:
+      return "time-out: the service did not answer in time";
+    case ClientError::ReceiveFailed:
+      return "connection failed while receiving";
   }
   return "unknown error";
 }
@@ -28,8 +35,7 @@ std::string UpdateFilePath(const std::string& libraryPath) {
   const std::size_t nameStart = libraryPath.find_last_of("\\/");
   const std::size_t dot = libraryPath.find_last_of('.');
   std::string path = libraryPath;
-  if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart))
-    return path + "Update";
+  if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart)) return path + "Update";
   return path.insert(dot, "Update");
 }
 
@@ -161,7 +167,9 @@ bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
     int count = 0;
     const bool full = ReceiveAll(chunk.data(), DOWNLOAD_CHUNK_SIZE, &count);
     if (count > 0) {
-      written = std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file) == static_cast<std::size_t>(count) && written;
+      written =
+          std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file) == static_cast<std::size_t>(count) &&
+          written;
       total += count;
     }
     if (total >= size || !full) break;

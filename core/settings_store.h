@@ -21,6 +21,5 @@ class SettingsStore {
   virtual bool WriteBinary(const std::string& section, const std::string& entry,
                            std::span<const std::uint8_t> bytes) = 0;
   // Nothing when the value is missing, unreadable or not a raw-bytes value.
-  virtual std::optional<std::vector<std::uint8_t>> ReadBinary(const std::string& section,
-                                                              const std::string& entry) = 0;
+  virtual std::optional<std::vector<std::uint8_t>> ReadBinary(const std::string& section, const std::string& entry) = 0;
 };

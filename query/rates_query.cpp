@@ -15,13 +15,14 @@
 namespace {
 
 int Usage(const char* reason) {
+  std::FILE* out = reason ? stderr : stdout;
   if (reason) std::fprintf(stderr, "orvane-rates-query: %s\n", reason);
-  std::fprintf(stderr,
+  std::fprintf(out,
                "usage: orvane-rates-query [--host HOST] [--port PORT]\n"
                "  Prints the version and update size the service offers and its eighteen rates.\n"
                "  Defaults: --host %s --port %d\n",
                ORVANE_RATES_HOST, RATES_PORT);
-  return 2;
+  return reason ? 2 : 0;
 }
 
 bool ParsePort(const char* text, std::uint16_t& port) {
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
   ClientConfig config;
   for (int i = 1; i < argc; ++i) {
     const std::string option = argv[i];
-    if (option == "--help" || option == "-h") return Usage(nullptr), 0;
+    if (option == "--help" || option == "-h") return Usage(nullptr);
     if (i + 1 >= argc) return Usage(("missing value after " + option).c_str());
     if (option == "--host") {
       config.host = argv[++i];

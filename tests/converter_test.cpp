@@ -140,8 +140,8 @@ TEST(ConvertAmount, ArithmeticVectors) {
       {"12abc", 5, RON_INDEX, "12.0000"},
       {".5", 5, RON_INDEX, "0.5000"},
       {"abc", 5, RON_INDEX, "0.0000"},
-      {"5", EUR, 7, "0.0000"},     // zero divisor
-      {"5", 7, EUR, "0.0000"},     // zero from rate, through the product
+      {"5", EUR, 7, "0.0000"},  // zero divisor
+      {"5", 7, EUR, "0.0000"},  // zero from rate, through the product
       {"-2", EUR, RON_INDEX, "-7.0000"},
       {"1", RON_INDEX, RON_INDEX, "1.0000"},
   };
@@ -163,8 +163,7 @@ TEST(ConvertAmount, ResultsBeyondFloatAndNaNRatesHaveTexts) {
   // infinity (ties to even).
   EXPECT_EQ(ConvertAmount("340282356779733623858607532500980858880", RON_INDEX, RON_INDEX, table),
             "340282346638528859811704183484516925440.0000");
-  EXPECT_EQ(ConvertAmount("340282356779733661637539395458142568448", RON_INDEX, RON_INDEX, table),
-            AMOUNT_OUT_OF_RANGE);
+  EXPECT_EQ(ConvertAmount("340282356779733661637539395458142568448", RON_INDEX, RON_INDEX, table), AMOUNT_OUT_OF_RANGE);
   EXPECT_EQ(ConvertAmount("1", 99, RON_INDEX, table), "0.0000");  // no such currency: no rate
 }
 
@@ -173,12 +172,19 @@ TEST(ReadAmount, ReadsExactlyWhatAtofReads) {
     const char* text;
     double value;
   } cases[] = {
-      {"1", 1.0},         {"  \t\n+1.5e3xyz", 1500.0}, {"1e", 1.0},       {"1e+", 1.0},      {"1E-2", 0.01},
-      {"1.2.3", 1.2},     {"0x10", 0.0},               {"inf", 0.0},      {"nan", 0.0},      {"-.5", -0.5},
-      {".", 0.0},         {"+", 0.0},                  {"-", 0.0},        {"", 0.0},         {"  ", 0.0},
-      {"5.", 5.0},        {"007", 7.0},                {"1,5", 1.0},      {"1e-400", 0.0},   {"12abc", 12.0},
-      {"0.1", 0.1},       {"1e308", 1e308},            {"- 1", 0.0},      {"++1", 0.0},      {"1e2.5", 100.0},
-      {"4.9406564584124654e-324", 4.9406564584124654e-324},
+      {"1", 1.0},       {"  \t\n+1.5e3xyz", 1500.0},
+      {"1e", 1.0},      {"1e+", 1.0},
+      {"1E-2", 0.01},   {"1.2.3", 1.2},
+      {"0x10", 0.0},    {"inf", 0.0},
+      {"nan", 0.0},     {"-.5", -0.5},
+      {".", 0.0},       {"+", 0.0},
+      {"-", 0.0},       {"", 0.0},
+      {"  ", 0.0},      {"5.", 5.0},
+      {"007", 7.0},     {"1,5", 1.0},
+      {"1e-400", 0.0},  {"12abc", 12.0},
+      {"0.1", 0.1},     {"1e308", 1e308},
+      {"- 1", 0.0},     {"++1", 0.0},
+      {"1e2.5", 100.0}, {"4.9406564584124654e-324", 4.9406564584124654e-324},
   };
   for (const auto& c : cases) EXPECT_EQ(ReadAmount(c.text), c.value) << '"' << c.text << '"';
   EXPECT_EQ(ReadAmount("1e400"), std::numeric_limits<double>::infinity());

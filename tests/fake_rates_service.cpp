@@ -52,7 +52,8 @@ void FakeRatesService::Serve(NativeSocket connection, std::size_t index) {
   int received = 0;
   while (received < REQUEST_BYTES && !m_stopping) {
     if (!WaitReadable(connection, POLL_MS)) continue;
-    const int n = static_cast<int>(recv(connection, reinterpret_cast<char*>(request) + received, REQUEST_BYTES - received, 0));
+    const int n =
+        static_cast<int>(recv(connection, reinterpret_cast<char*>(request) + received, REQUEST_BYTES - received, 0));
     if (n <= 0) break;
     received += n;
     std::lock_guard lock(m_mutex);
@@ -85,8 +86,8 @@ void FakeRatesService::SendReply(NativeSocket connection, const FakeReply& reply
     piece = std::min(piece, reply.bytes.size() - offset);
     std::size_t sent = 0;
     while (sent < piece) {
-      const int n = static_cast<int>(
-          send(connection, reinterpret_cast<const char*>(reply.bytes.data() + offset + sent), static_cast<int>(piece - sent), SEND_FLAGS));
+      const int n = static_cast<int>(send(connection, reinterpret_cast<const char*>(reply.bytes.data() + offset + sent),
+                                          static_cast<int>(piece - sent), SEND_FLAGS));
       if (n <= 0) return;
       sent += static_cast<std::size_t>(n);
     }

@@ -12,7 +12,8 @@
 
 // How the fake service answers one command.
 struct FakeReply {
-  FakeReply(std::vector<std::uint8_t> replyBytes = {}, std::vector<std::size_t> replyPieces = {}, bool replyHang = false)
+  FakeReply(std::vector<std::uint8_t> replyBytes = {}, std::vector<std::size_t> replyPieces = {},
+            bool replyHang = false)
       : bytes(std::move(replyBytes)), pieces(std::move(replyPieces)), hang(replyHang) {}
 
   std::vector<std::uint8_t> bytes;

@@ -12,7 +12,7 @@ struct PeOptions {
   std::size_t size = 5000;  // the whole file; the one section's raw data fills it
   std::string exportName = "RunBrennikDll";
   bool dll = true;
-  bool forwarded = false;     // the export's address points into the export directory
+  bool forwarded = false;      // the export's address points into the export directory
   std::size_t claimExtra = 0;  // the section claims this many raw bytes beyond the file
 };
 

@@ -156,7 +156,8 @@ TEST_F(RatesClientTest, VersionAndSizeQueries) {
   ASSERT_TRUE(client.FetchUpdateSize(size));
   EXPECT_EQ(version, CLIENT_VERSION);
   EXPECT_EQ(size, -5);
-  EXPECT_EQ(service.Requests(), (std::vector<std::vector<std::uint8_t>>{{3, 0, 0, 0, 1, 0, 0, 0}, {4, 0, 0, 0, 1, 0, 0, 0}}));
+  EXPECT_EQ(service.Requests(),
+            (std::vector<std::vector<std::uint8_t>>{{3, 0, 0, 0, 1, 0, 0, 0}, {4, 0, 0, 0, 1, 0, 0, 0}}));
 }
 
 }  // namespace

@@ -44,8 +44,8 @@ TEST_F(RegistryStoreTest, SnapshotIsAnEightyEightByteBinaryValueAtTheKnownPlace)
   ASSERT_EQ(size, 88u);
   EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + 4), (std::vector<std::uint8_t>{0x00, 0x00, 0x60, 0x40}));
   EXPECT_EQ(std::vector<std::uint8_t>(bytes + 72, bytes + 88),
-            (std::vector<std::uint8_t>{0xD7, 0x07, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x09, 0x00, 0x05, 0x00, 0x29, 0x00,
-                                       0x00, 0x00}));
+            (std::vector<std::uint8_t>{0xD7, 0x07, 0x01, 0x00, 0x01, 0x00, 0x01, 0x00, 0x09, 0x00, 0x05, 0x00, 0x29,
+                                       0x00, 0x00, 0x00}));
 
   RatesSnapshot loaded;
   ASSERT_TRUE(LoadRatesSnapshot(store, loaded));

@@ -38,9 +38,12 @@ TEST(Snapshot, SaveStampsLocalTimeAsSystemTimeBytes) {
 }
 
 TEST(Snapshot, ClockWithoutValidTimeStoresZeroTimeAndTheRates) {
-  const std::optional<LocalTime> clocks[] = {std::nullopt, LocalTime{2009, 2, 29, 0, 0, 0},
-                                             LocalTime{99, 1, 1, 0, 0, 0}, LocalTime{2009, 13, 1, 0, 0, 0},
-                                             LocalTime{2009, 1, 1, 24, 0, 0}, LocalTime{2009, 1, 1, 0, 0, 60}};
+  const std::optional<LocalTime> clocks[] = {std::nullopt,
+                                             LocalTime{2009, 2, 29, 0, 0, 0},
+                                             LocalTime{99, 1, 1, 0, 0, 0},
+                                             LocalTime{2009, 13, 1, 0, 0, 0},
+                                             LocalTime{2009, 1, 1, 24, 0, 0},
+                                             LocalTime{2009, 1, 1, 0, 0, 60}};
   for (const auto& now : clocks) {
     MemoryStore store;
     FixedClock clock(now);
@@ -60,7 +63,7 @@ TEST(Snapshot, DayOfWeekIsRecomputed) {
   struct Case {
     LocalTime time;
     int dayOfWeek;
-  } cases[] = {{{2007, 1, 1, 9, 5, 41}, 1}, {{2000, 2, 29, 12, 0, 0}, 2}, {{1970, 1, 1, 0, 0, 0}, 4},
+  } cases[] = {{{2007, 1, 1, 9, 5, 41}, 1},  {{2000, 2, 29, 12, 0, 0}, 2},    {{1970, 1, 1, 0, 0, 0}, 4},
                {{1899, 12, 30, 0, 0, 0}, 6}, {{9999, 12, 31, 23, 59, 59}, 5}, {{100, 1, 1, 0, 0, 0}, 5}};
   for (const auto& c : cases) {
     const auto stamp = ToSystemTime(c.time);
