@@ -41,7 +41,10 @@ std::string UpdateFilePath(const std::string& libraryPath) {
 
 RatesClient::RatesClient(SocketApi& sockets, ClientConfig config) : m_sockets(sockets), m_config(std::move(config)) {}
 
+RatesClient::~RatesClient() { CloseSocket(); }
+
 bool RatesClient::Connect() {
+  CloseSocket();  // a connection never outlives its command
   m_lastError = ClientError::None;
   const auto address = m_sockets.Resolve(m_config.host);
   if (!address) return Fail(ClientError::Unresolved);

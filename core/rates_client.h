@@ -34,6 +34,9 @@ std::string UpdateFilePath(const std::string& libraryPath);
 class RatesClient {
  public:
   RatesClient(SocketApi& sockets, ClientConfig config);
+  ~RatesClient();
+  RatesClient(const RatesClient&) = delete;
+  RatesClient& operator=(const RatesClient&) = delete;
 
   bool Connect();
   bool SendAll(const std::uint8_t* bytes, int length);
