@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include "resolve_ipv4.h"
 #include "socket_wait.h"
 
 namespace {
@@ -16,16 +17,7 @@ constexpr Milliseconds SEND_TIMEOUT{10000};
 
 class PosixSockets final : public SocketApi {
  public:
-  std::optional<Ipv4Address> Resolve(const std::string& host) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return std::nullopt;
-    const Ipv4Address address{reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr};
-    freeaddrinfo(found);
-    return address;
-  }
+  std::optional<Ipv4Address> Resolve(const std::string& host) override { return ResolveIpv4(host); }
 
   SocketHandle Open() override {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);

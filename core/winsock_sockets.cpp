@@ -1,6 +1,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "resolve_ipv4.h"
 #include "socket_wait.h"
 
 namespace {
@@ -10,16 +11,7 @@ constexpr Milliseconds SEND_TIMEOUT{10000};
 
 class WinsockSockets final : public SocketApi {
  public:
-  std::optional<Ipv4Address> Resolve(const std::string& host) override {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return std::nullopt;
-    const Ipv4Address address{reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr};
-    freeaddrinfo(found);
-    return address;
-  }
+  std::optional<Ipv4Address> Resolve(const std::string& host) override { return ResolveIpv4(host); }
 
   SocketHandle Open() override {
     const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
