@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "tray_icon.h"
+
+namespace {
+
+HWND CreateVisibleWindow() {
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "OrvaneTrayTestWindow";
+  RegisterClassA(&windowClass);
+  return CreateWindowA("OrvaneTrayTestWindow", "Orvane", WS_POPUP | WS_VISIBLE, 120, 80, 400, 400, nullptr, nullptr,
+                       GetModuleHandleA(nullptr), nullptr);
+}
+
+TEST(TrayIcon, OnlyADoubleClickTogglesHideAndRestoreInPlace) {
+  HWND window = CreateVisibleWindow();
+  ASSERT_TRUE(IsWindowVisible(window));
+  bool visible = true;
+  for (LPARAM ignored : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK, WM_MOUSEMOVE}) {
+    visible = OnTrayNotify(window, ignored, visible);
+    EXPECT_TRUE(visible);
+    EXPECT_TRUE(IsWindowVisible(window));
+  }
+  visible = OnTrayNotify(window, WM_LBUTTONDBLCLK, visible);
+  EXPECT_FALSE(visible);
+  EXPECT_FALSE(IsWindowVisible(window));
+  visible = OnTrayNotify(window, WM_RBUTTONUP, visible);
+  EXPECT_FALSE(IsWindowVisible(window));
+  visible = OnTrayNotify(window, WM_LBUTTONDBLCLK, visible);
+  EXPECT_TRUE(visible);
+  EXPECT_TRUE(IsWindowVisible(window));
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.left, 120);
+  EXPECT_EQ(rect.top, 80);
+  DestroyWindow(window);
+}
+
+TEST(TrayIcon, IconAndBalloonWithAnOverlongTip) {
+  HWND window = CreateVisibleWindow();
+  HICON icon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  // Wine's shell keeps its own tray window when the desktop has none; it accepts the icon.
+  EXPECT_TRUE(ShowTrayIcon(window, icon, true));
+  EXPECT_TRUE(ShowTrayBalloon(window, ""));
+  EXPECT_TRUE(ShowTrayBalloon(window, std::string(1000, 'x').c_str()));  // cut, not overrun
+  EXPECT_TRUE(ShowTrayIcon(window, icon, false));
+  EXPECT_FALSE(ShowTrayBalloon(window, ""));  // the icon is gone
+  DestroyWindow(window);
+}
+
+}  // namespace
