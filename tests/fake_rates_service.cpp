@@ -11,7 +11,7 @@ constexpr int POLL_MS = 10;
 
 }  // namespace
 
-FakeRatesService::FakeRatesService() {
+FakeRatesService::FakeRatesService(std::uint16_t port) : m_port(port) {
   m_listener = ListenOnLoopback(m_port);
   m_acceptor = std::thread([this] { AcceptLoop(); });
 }

@@ -27,7 +27,8 @@ struct FakeReply {
 // records the request bytes of every connection. Commands without a script are closed at once.
 class FakeRatesService {
  public:
-  FakeRatesService();
+  // Port 0: one of the system's choice. A fixed port serves programs whose port is compiled in.
+  explicit FakeRatesService(std::uint16_t port = 0);
   ~FakeRatesService();
   FakeRatesService(const FakeRatesService&) = delete;
   FakeRatesService& operator=(const FakeRatesService&) = delete;

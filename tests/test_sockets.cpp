@@ -16,10 +16,14 @@ bool WaitReadable(NativeSocket s, int milliseconds) {
 NativeSocket ListenOnLoopback(std::uint16_t& port) {
   const NativeSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (s == NATIVE_NO_SOCKET) return s;
+#ifndef _WIN32
+  int reuse = 1;  // a fixed port must be free again at once after the previous test
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+#endif
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  address.sin_port = htons(port);
   socklen_t length = sizeof address;
   if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(s, 64) != 0 ||
       getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0) {

@@ -26,7 +26,7 @@ inline constexpr int SEND_FLAGS = MSG_NOSIGNAL;  // a closed peer must not kill 
 // Waits up to `milliseconds` for `s` to become readable; true when it is.
 bool WaitReadable(NativeSocket s, int milliseconds);
 
-// A listening socket on 127.0.0.1 with a port of the system's choice.
+// A listening socket on 127.0.0.1 at `port`, or at one of the system's choice when it is 0.
 NativeSocket ListenOnLoopback(std::uint16_t& port);
 
 // A loopback port on which nothing listens: connections to it are refused.
