@@ -7,7 +7,7 @@ namespace {
 
 using RunBrennikDllEntry = void(__cdecl*)(HINSTANCE launcherInstance, HMODULE libraryModule, HANDLE* launcherEvents);
 
-// GetModuleFileNameA cuts a path that does not fit; past this length no file system would take it.
+// GetModuleFileNameW cuts a path that does not fit; no file system takes one past this length.
 constexpr DWORD MAXIMUM_MODULE_PATH = 32768;
 
 // Shared by the main thread and one loader thread at a time; the main thread reads the module
