@@ -102,9 +102,9 @@ class ProgramFolder {
   explicit ProgramFolder(const std::string& subfolder = "program") : m_path(m_root.Path() / subfolder) { Install(); }
   // A folder whose orvane.exe has a path of exactly this many characters.
   explicit ProgramFolder(ProgramPathLength pathLength)
-      : m_path(m_root.Path() /
-               std::string(pathLength.characters - m_root.Path().string().size() - std::string("\\\\orvane.exe").size(),
-                           'p')) {
+      : m_path(m_root.Path() / std::string(pathLength.characters - m_root.Path().string().size() - 1 -
+                                               std::string("\\orvane.exe").size(),
+                                           'p')) {
     Install();
   }
 
