@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cctype>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -379,6 +381,38 @@ TEST(Launcher, ProgramPathLongerThan255CharactersWorks) {
   EXPECT_FALSE(folder.Has(UPDATE_FILE_NAME));
   EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
   EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_SECOND_LIBRARY));
+}
+
+// What the program file itself promises: a GUI program (no console flashes up), without
+// resources, that needs no runtime library beside it.
+TEST(LauncherImage, IsAGuiProgramWithoutResourcesOrRuntimeLibraries) {
+  const auto image = ReadFileBytes(ORVANE_LAUNCHER_PROGRAM);
+  ASSERT_TRUE(image);
+  ASSERT_GE(image->size(), sizeof(IMAGE_DOS_HEADER));
+  IMAGE_DOS_HEADER dos;
+  std::memcpy(&dos, image->data(), sizeof dos);
+  ASSERT_LE(static_cast<std::size_t>(dos.e_lfanew) + sizeof(IMAGE_NT_HEADERS), image->size());
+  IMAGE_NT_HEADERS nt;
+  std::memcpy(&nt, image->data() + dos.e_lfanew, sizeof nt);
+  ASSERT_EQ(nt.Signature, IMAGE_NT_SIGNATURE);
+  EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  EXPECT_EQ(nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].Size, 0u);
+
+  // The imported libraries, read from the loaded image, where addresses are simple offsets.
+  const HMODULE module = LoadLibraryExA(ORVANE_LAUNCHER_PROGRAM, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(module, nullptr);
+  const auto* base = reinterpret_cast<const std::uint8_t*>(module);
+  const IMAGE_DATA_DIRECTORY imports = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  std::set<std::string> names;
+  for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name;
+       ++entry) {
+    std::string name(reinterpret_cast<const char*>(base + entry->Name));
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    names.insert(name);
+  }
+  FreeLibrary(module);
+  // The C runtime of the system itself, no libstdc++, libgcc or winpthread beside the program.
+  EXPECT_EQ(names, (std::set<std::string>{"KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL"}));
 }
 
 // The main thread's wait, driven with real events and threads in this process.
