@@ -1,0 +1,474 @@
+// orvane.exe end to end: real processes in a temporary program folder, with test libraries that
+// do what a script file tells them, and the launcher's message boxes answered from outside.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "handle.h"
+#include "launcher.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Bounds of the waits: generous, so that a slow machine passes and a hang fails.
+constexpr DWORD LAUNCHER_TIMEOUT_MS = 60000;
+constexpr auto LOG_TIMEOUT = 60s;
+
+// Finds the launcher's message boxes (top-level dialogs captioned "Orvane" of one process),
+// records their texts and presses OK, on a thread of its own while the test waits.
+class MessageBoxAnswerer {
+ public:
+  explicit MessageBoxAnswerer(DWORD processId) : m_processId(processId), m_thread([this] { Watch(); }) {}
+  ~MessageBoxAnswerer() { Stop(); }
+
+  void Stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+  }
+  std::vector<std::string> Texts() {
+    std::lock_guard lock(m_mutex);
+    return m_texts;
+  }
+
+ private:
+  struct Search {
+    DWORD processId;
+    std::vector<HWND> found;
+  };
+
+  static BOOL CALLBACK Collect(HWND window, LPARAM parameter) {
+    Search& search = *reinterpret_cast<Search*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char className[64] = {};
+    char caption[64] = {};
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, caption, sizeof caption);
+    if (owner == search.processId && IsWindowVisible(window) && std::string(className) == "#32770" &&
+        std::string(caption) == "Orvane") {
+      search.found.push_back(window);
+    }
+    return TRUE;
+  }
+
+  void Watch() {
+    std::set<HWND> answered;
+    while (!m_stop) {
+      Search search{m_processId, {}};
+      EnumWindows(Collect, reinterpret_cast<LPARAM>(&search));
+      std::erase_if(answered, [](HWND window) { return !IsWindow(window); });
+      for (HWND window : search.found) {
+        if (answered.contains(window)) continue;
+        char text[256] = {};
+        GetDlgItemTextA(window, 0xFFFF, text, sizeof text);  // the message box's static text
+        if (!text[0]) continue;                              // not filled in yet: next round
+        {
+          std::lock_guard lock(m_mutex);
+          m_texts.push_back(text);
+        }
+        answered.insert(window);
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+  }
+
+  const DWORD m_processId;
+  std::atomic<bool> m_stop{false};
+  std::mutex m_mutex;
+  std::vector<std::string> m_texts;
+  std::thread m_thread;  // last: starts when everything it uses exists
+};
+
+struct ProgramPathLength {
+  std::size_t characters;
+};
+
+// A program folder with its own copy of orvane.exe, as a user would install it.
+class ProgramFolder {
+ public:
+  explicit ProgramFolder(const std::string& subfolder = "program") : m_path(m_root.Path() / subfolder) { Install(); }
+  // A folder whose orvane.exe has a path of exactly this many characters.
+  explicit ProgramFolder(ProgramPathLength pathLength)
+      : m_path(m_root.Path() / std::string(pathLength.characters - m_root.Path().string().size() - 1 -
+                                               std::string("\\orvane.exe").size(),
+                                           'p')) {
+    Install();
+  }
+
+  const fs::path& Path() const { return m_path; }
+  const fs::path& Root() const { return m_root.Path(); }
+  std::string File(const std::string& name) const { return (m_path / name).string(); }
+  bool Has(const std::string& name) const { return fs::exists(m_path / name); }
+
+  void Place(const std::string& source, const std::string& name) const {
+    fs::copy_file(source, m_path / name, fs::copy_options::overwrite_existing);
+  }
+  void WriteText(const std::string& name, const std::string& text) const {
+    std::ofstream(m_path / name, std::ios::binary) << text;
+  }
+  void WriteScript(const std::vector<std::string>& actions) const {
+    std::string script;
+    for (const std::string& action : actions) script += action + "\n";
+    WriteText("script.txt", script);
+  }
+
+  // One line per run of a test library.
+  std::vector<std::string> Runs() const {
+    std::vector<std::string> runs;
+    std::ifstream log(m_path / "runs.log");
+    for (std::string line; std::getline(log, line);) runs.push_back(line);
+    return runs;
+  }
+  bool WaitForRuns(std::size_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + LOG_TIMEOUT;
+    while (Runs().size() < count) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(20ms);
+    }
+    return true;
+  }
+
+ private:
+  void Install() const {
+    fs::create_directories(m_path);
+    fs::copy_file(ORVANE_LAUNCHER_PROGRAM, m_path / "orvane.exe");
+  }
+
+  TempDir m_root;
+  fs::path m_path;
+};
+
+// One started orvane.exe. It starts in a folder of its own rather than the program folder, so
+// that the library is found through the program's folder and not the current one.
+class LauncherProcess {
+ public:
+  explicit LauncherProcess(const ProgramFolder& folder) {
+    const std::string program = folder.File("orvane.exe");
+    std::string commandLine = "\"" + program + "\"";
+    const std::string currentFolder = folder.Root().string();
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, currentFolder.c_str(),
+                        &startup, &info)) {
+      ADD_FAILURE() << "orvane.exe did not start, error " << GetLastError();
+      return;
+    }
+    m_process.Reset(info.hProcess);
+    CloseHandle(info.hThread);
+    m_answerer = std::make_unique<MessageBoxAnswerer>(info.dwProcessId);
+  }
+
+  ~LauncherProcess() {
+    if (m_process && WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT) {
+      TerminateProcess(m_process.Get(), 99);  // the test has failed already; leave nothing behind
+      WaitForSingleObject(m_process.Get(), LAUNCHER_TIMEOUT_MS);
+    }
+  }
+
+  // The exit code, or nothing when the process did not end within the bound.
+  std::optional<DWORD> WaitForExit(DWORD timeoutMs = LAUNCHER_TIMEOUT_MS) {
+    if (!m_process || WaitForSingleObject(m_process.Get(), timeoutMs) != WAIT_OBJECT_0) return std::nullopt;
+    m_answerer->Stop();
+    DWORD code = 0;
+    GetExitCodeProcess(m_process.Get(), &code);
+    return code;
+  }
+
+  std::vector<std::string> Messages() const { return m_answerer ? m_answerer->Texts() : std::vector<std::string>{}; }
+
+ private:
+  KernelHandle m_process;
+  std::unique_ptr<MessageBoxAnswerer> m_answerer;
+};
+
+const std::string FIRST_RUN = "first arguments-right";
+const std::string SECOND_RUN = "second arguments-right";
+using Texts = std::vector<std::string>;
+
+TEST(Launcher, ExitEventEndsTheLauncherWithCodeZero) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.WriteScript({"exit"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(folder.Runs(), Texts{FIRST_RUN});
+  EXPECT_EQ(launcher.Messages(), Texts{});
+}
+
+TEST(Launcher, SecondInstanceEndsAtOnceShowingNothing) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.WriteScript({"wait-release"});
+
+  LauncherProcess first(folder);
+  ASSERT_TRUE(folder.WaitForRuns(1));
+  LauncherProcess second(folder);
+  EXPECT_EQ(second.WaitForExit(), 0u);
+  EXPECT_EQ(second.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), Texts{FIRST_RUN});  // the second one never loaded the library
+
+  folder.WriteText("release", "");
+  EXPECT_EQ(first.WaitForExit(), 0u);
+  EXPECT_EQ(folder.Runs(), Texts{FIRST_RUN});
+  EXPECT_EQ(first.Messages(), Texts{});
+}
+
+TEST(Launcher, UpdateReplacesTheLibraryAndRunsTheNewOne) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update", "exit"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, SECOND_RUN}));
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_FALSE(folder.Has(UPDATE_FILE_NAME));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_SECOND_LIBRARY));
+}
+
+TEST(Launcher, UpdatesFollowEachOtherInOneProcess) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_FIRST_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update", "update", "exit"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, FIRST_RUN, FIRST_RUN}));
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_FALSE(folder.Has(UPDATE_FILE_NAME));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+}
+
+TEST(Launcher, LibraryHeldOpenShowsBothMessagesAndRunsTheOldLibraryAgain) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update", "exit"});
+  // Held without FILE_SHARE_DELETE, as a virus scanner or a backup program would: neither a delete
+  // nor a rename may touch it, under Wine as on Windows, while loading it stays possible.
+  const FileHandle held(CreateFileA(folder.File(LIBRARY_FILE_NAME).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), (Texts{DELETE_FAILED_TEXT, MOVE_FAILED_TEXT}));
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, FIRST_RUN}));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+}
+
+TEST(Launcher, MissingUpdateShowsTheMoveMessageAndRunsTheOldLibrary) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.WriteScript({"signal-update", "exit"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{MOVE_FAILED_TEXT});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, FIRST_RUN}));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+}
+
+TEST(Launcher, LeftoverBackupDoesNotStopTheSwap) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteText(BACKUP_FILE_NAME, "left by a power cut");
+  folder.WriteScript({"update", "exit"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, SECOND_RUN}));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+}
+
+TEST(Launcher, UnloadableLibraryIsReportedAndTheLauncherEnds) {
+  struct Case {
+    const char* name;
+    const char* library;  // copied in as the library; none when null
+    const char* bytes;    // or written as the library
+  };
+  const Case cases[] = {
+      {"no library", nullptr, nullptr},
+      {"not a library", nullptr, "MZ but nothing else"},
+      {"library without the export", ORVANE_NOEXPORT_LIBRARY, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProgramFolder folder;
+    if (c.library) folder.Place(c.library, LIBRARY_FILE_NAME);
+    if (c.bytes) folder.WriteText(LIBRARY_FILE_NAME, c.bytes);
+
+    LauncherProcess launcher(folder);
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_EQ(launcher.Messages(), Texts{LOAD_FAILED_TEXT});
+  }
+}
+
+TEST(Launcher, UpdateThatCannotBeLoadedIsReportedAndTheLauncherEnds) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_NOEXPORT_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{LOAD_FAILED_TEXT});
+  EXPECT_EQ(folder.Runs(), Texts{FIRST_RUN});
+}
+
+TEST(Launcher, LibraryReturningWithoutSignalEndsTheLauncherQuietly) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.WriteScript({"return"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), Texts{FIRST_RUN});
+}
+
+TEST(Launcher, InstanceNameTakenByAnotherKindOfObjectEndsTheLauncherQuietly) {
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.WriteScript({"exit"});
+  const KernelHandle squatter(CreateMutexA(nullptr, FALSE, INSTANCE_EVENT_NAME));
+  ASSERT_TRUE(squatter);
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), Texts{});
+}
+
+// The longest program path that the system still starts (Windows without long-path support and
+// Wine alike refuse to start a program from a longer one): the program's own path no longer fits
+// 255 characters, and the library, update and backup paths built from it pass MAX_PATH.
+TEST(Launcher, ProgramPathLongerThan255CharactersWorks) {
+  const ProgramFolder folder(ProgramPathLength{MAX_PATH - 1});
+  ASSERT_EQ(folder.File("orvane.exe").size(), static_cast<std::size_t>(MAX_PATH - 1));
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update", "exit"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, SECOND_RUN}));
+  EXPECT_FALSE(folder.Has(UPDATE_FILE_NAME));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_SECOND_LIBRARY));
+}
+
+// What the program file itself promises: a GUI program (no console flashes up), without
+// resources, that needs no runtime library beside it.
+TEST(LauncherImage, IsAGuiProgramWithoutResourcesOrRuntimeLibraries) {
+  const auto image = ReadFileBytes(ORVANE_LAUNCHER_PROGRAM);
+  ASSERT_TRUE(image);
+  ASSERT_GE(image->size(), sizeof(IMAGE_DOS_HEADER));
+  IMAGE_DOS_HEADER dos;
+  std::memcpy(&dos, image->data(), sizeof dos);
+  ASSERT_LE(static_cast<std::size_t>(dos.e_lfanew) + sizeof(IMAGE_NT_HEADERS), image->size());
+  IMAGE_NT_HEADERS nt;
+  std::memcpy(&nt, image->data() + dos.e_lfanew, sizeof nt);
+  ASSERT_EQ(nt.Signature, IMAGE_NT_SIGNATURE);
+  EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  EXPECT_EQ(nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].Size, 0u);
+
+  // The imported libraries, read from the loaded image, where addresses are simple offsets.
+  const HMODULE module = LoadLibraryExA(ORVANE_LAUNCHER_PROGRAM, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(module, nullptr);
+  const auto* base = reinterpret_cast<const std::uint8_t*>(module);
+  const IMAGE_DATA_DIRECTORY imports = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  std::set<std::string> names;
+  for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name;
+       ++entry) {
+    std::string name(reinterpret_cast<const char*>(base + entry->Name));
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    names.insert(name);
+  }
+  FreeLibrary(module);
+  // The C runtime of the system itself, no libstdc++, libgcc or winpthread beside the program.
+  EXPECT_EQ(names, (std::set<std::string>{"KERNEL32.DLL", "MSVCRT.DLL", "USER32.DLL"}));
+}
+
+// The main thread's wait, driven with real events and threads in this process.
+TEST(LauncherWait, ReportsWhatEndedTheRun) {
+  struct Case {
+    const char* name;
+    bool exitSignalled;
+    bool updateSignalled;
+    bool loaderEnded;
+    LibraryOutcome expected;
+  };
+  const Case cases[] = {
+      {"exit", true, false, false, LibraryOutcome::Exit},
+      {"update", false, true, false, LibraryOutcome::UpdateReady},
+      {"exit wins over update", true, true, false, LibraryOutcome::Exit},
+      {"signal seen although the loader ended", false, true, true, LibraryOutcome::UpdateReady},
+      {"loader ended without a signal", false, false, true, LibraryOutcome::LoaderEnded},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const KernelHandle exitEvent(CreateEventA(nullptr, FALSE, c.exitSignalled, nullptr));
+    const KernelHandle updateEvent(CreateEventA(nullptr, FALSE, c.updateSignalled, nullptr));
+    const KernelHandle loaderThread(CreateEventA(nullptr, TRUE, c.loaderEnded, nullptr));  // stands in for a thread
+    const HANDLE events[2] = {exitEvent.Get(), updateEvent.Get()};
+    EXPECT_EQ(WaitForLibrary(events, loaderThread.Get()), c.expected);
+  }
+}
+
+TEST(LauncherWait, NoticesTheEndOfARealLoaderThread) {
+  const KernelHandle exitEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  const KernelHandle updateEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  const KernelHandle thread(CreateThread(
+      nullptr, 0,
+      [](void*) -> DWORD {
+        Sleep(50);
+        return LOADER_FAILED;
+      },
+      nullptr, 0, nullptr));
+  ASSERT_TRUE(thread);
+  const HANDLE events[2] = {exitEvent.Get(), updateEvent.Get()};
+  EXPECT_EQ(WaitForLibrary(events, thread.Get()), LibraryOutcome::LoaderEnded);
+}
+
+TEST(LauncherWait, InvalidHandleFailsAtOnceInsteadOfWaiting) {
+  const KernelHandle exitEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  const HANDLE events[2] = {exitEvent.Get(), nullptr};  // an event that could not be made
+  const KernelHandle thread(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  EXPECT_EQ(WaitForLibrary(events, thread.Get()), LibraryOutcome::WaitFailed);
+}
+
+TEST(LauncherPath, OwnModulePathIsTheWholePathOfThisProgram) {
+  const auto path = OwnModulePath();
+  ASSERT_TRUE(path);
+  wchar_t expected[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(nullptr, expected, MAX_PATH), 0u);
+  EXPECT_EQ(*path, expected);
+}
+
+}  // namespace
