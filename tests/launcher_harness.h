@@ -173,8 +173,11 @@ class LauncherProcess {
     }
     m_process.Reset(info.hProcess);
     CloseHandle(info.hThread);
+    m_processId = info.dwProcessId;
     m_answerer = std::make_unique<MessageBoxAnswerer>(info.dwProcessId);
   }
+
+  DWORD ProcessId() const { return m_processId; }
 
   ~LauncherProcess() {
     if (m_process && WaitForSingleObject(m_process.Get(), 0) == WAIT_TIMEOUT) {
@@ -196,5 +199,6 @@ class LauncherProcess {
 
  private:
   KernelHandle m_process;
+  DWORD m_processId = 0;
   std::unique_ptr<MessageBoxAnswerer> m_answerer;
 };
