@@ -168,17 +168,18 @@ RatesServer::~RatesServer() {
 }
 
 bool RatesServer::Start() {
-  if (!ReloadRates(true)) return false;
-  if (m_options.offerVersion && !ReloadOffer()) return false;
-  Publish();
-  for (const ListenAddress& address : m_options.listen)
-    if (!Listen(address)) return false;
+  // Before anything is announced: a SIGHUP that follows "listening on" must reload, not kill.
   if (m_options.handleSignals) {
     m_signals.add(SIGINT);
     m_signals.add(SIGTERM);
     m_signals.add(SIGHUP);
     WaitForSignal();
   }
+  if (!ReloadRates(true)) return false;
+  if (m_options.offerVersion && !ReloadOffer()) return false;
+  Publish();
+  for (const ListenAddress& address : m_options.listen)
+    if (!Listen(address)) return false;
   WatchRatesFile();
   return true;
 }
