@@ -49,9 +49,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
  public:
   Connection(RatesServer& server, asio::ip::tcp::socket socket)
       : m_server(server), m_socket(std::move(socket)), m_deadline(server.m_io), m_started(Clock::now()) {
-    std::error_code error;
-    const auto peer = m_socket.remote_endpoint(error);
-    m_peer = error ? "unknown peer" : Describe(peer);
+    // The peer is only needed for the log line; --quiet saves the system call.
+    if (!m_server.m_options.quiet) {
+      std::error_code error;
+      const auto peer = m_socket.remote_endpoint(error);
+      m_peer = error ? "unknown peer" : Describe(peer);
+    }
     m_place = m_server.m_connections.insert(m_server.m_connections.end(), this);
   }
 
@@ -104,6 +107,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
     const Answer answer = AnswerRequest(m_request, *m_content);
     m_command = answer.command;
     if (!answer.valid) return Close("refused: not a request of the protocol", true);
+    // The file's last small piece should not wait for the acknowledgement of the one before.
+    std::error_code ignored;
+    if (m_command == CMD_GET_UPDATE_FILE) m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
     Arm(m_server.m_options.transferTimeout, "timed out sending the reply", true);
     asio::async_write(m_socket, asio::buffer(answer.bytes.data(), answer.bytes.size()),
                       [self = shared_from_this()](std::error_code writeError, std::size_t sent) {
@@ -118,9 +124,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
       return;
     }
     m_outcome = "ok";
-    // The reply ends here: the client's last read is completed by this close.
-    std::error_code ignored;
-    m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    // The file's last piece is completed by our close, so it goes out right after the last byte.
+    // A reply of fixed length is read exactly and the client closes first: the TIME_WAIT of
+    // every connection then stays with the client instead of piling up here.
+    if (m_command == CMD_GET_UPDATE_FILE) {
+      std::error_code ignored;
+      m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+    }
     m_content.reset();
     // A client that keeps the connection open after its reply gets no longer than one for its request.
     Arm(m_server.m_options.requestTimeout, "ok", false);
@@ -156,6 +166,7 @@ bool RatesServer::FileStamp::operator==(const FileStamp& other) const {
 
 RatesServer::RatesServer(ServiceOptions options)
     : m_options(std::move(options)),
+      m_io(1),
       m_signals(m_io),
       m_pollTimer(m_io),
       m_acceptPause(m_io),
@@ -249,7 +260,6 @@ void RatesServer::Accept(asio::ip::tcp::acceptor& acceptor) {
 
 void RatesServer::Admit(asio::ip::tcp::socket socket) {
   std::error_code ignored;
-  socket.set_option(asio::ip::tcp::no_delay(true), ignored);
   if (m_connections.size() >= m_maxConnections && !MakeRoom()) {
     if (!m_options.quiet) LogLine("refused a connection: all connections busy sending");
     socket.close(ignored);

@@ -57,7 +57,7 @@ class RatesServer {
   void Publish();
 
   ServiceOptions m_options;
-  asio::io_context m_io;
+  asio::io_context m_io;  // run by one thread: asio can then skip most of its locking
   asio::signal_set m_signals;
   asio::steady_timer m_pollTimer;
   asio::steady_timer m_acceptPause;

@@ -108,6 +108,20 @@ TEST(ServiceBadInput, RequestsCutShortThenSilentAreClosedAtTheDeadline) {
   EXPECT_TRUE(service.WaitForLine("timed out waiting for the request"));
 }
 
+TEST(ServiceBadInput, AClientThatStaysAfterItsReplyIsClosedAtTheDeadline) {
+  ServiceProcess service({"--rates", GOOD, "--request-timeout", "0.3"});
+  ASSERT_TRUE(service.Listening());
+  for (const auto& [command, length] :
+       {std::pair{CMD_GET_RATES, 72u}, {CMD_GET_VERSION, 4u}, {CMD_GET_UPDATE_SIZE, 4u}}) {
+    const NativeSocket s = Dial(service.Port());
+    ASSERT_TRUE(SendBytes(s, RequestBytes(command, 1)));
+    const Received received = ReadUntilClosed(s, 5000ms);
+    EXPECT_TRUE(received.closed) << command;
+    EXPECT_EQ(received.bytes.size(), length) << command;
+    CloseNative(s);
+  }
+}
+
 TEST(ServiceBadInput, AnyOtherCommandOrArgumentIsClosedWithoutAReply) {
   ServiceProcess service({"--rates", GOOD});
   ASSERT_TRUE(service.Listening());
@@ -145,6 +159,7 @@ TEST(ServiceBadInput, MegabytesOfGarbageGetNothingOrExactlyOneReply) {
   leading.insert(leading.end(), garbage.begin(), garbage.begin() + (1 << 20));
   const NativeSocket t = Dial(service.Port());
   SendBytes(t, leading);
+  shutdown(t, SHUT_WR);
   const Received answered = ReadUntilClosed(t, 5000ms);
   EXPECT_TRUE(answered.closed);
   EXPECT_EQ(answered.bytes.size(), 72u);

@@ -112,8 +112,8 @@ TEST(ServiceConformance, UpdateFetcherDownloadsTheOfferedLibraryByteForByte) {
     const char* version;
     std::size_t size;
   } cases[] = {
-      {"1.2", 5000},      // ends with the close after a partial chunk
-      {"1.0", 8192},      // ends on a full chunk
+      {"1.2", 5000},        // ends with the close after a partial chunk
+      {"1.0", 8192},        // ends on a full chunk
       {"2", 4096 * 5 + 1},  // one byte in the last chunk
       {"1.25", 300 * 1024},
   };
