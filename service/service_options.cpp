@@ -66,6 +66,8 @@ ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments) {
       options.listen.push_back(*address);
     } else if (name == "--rates") {
       options.ratesPath = value;
+    } else if (name == "--check") {
+      options.checkPath = value;
     } else if (name == "--offer-version") {
       const auto version = ParseNumber<float>(value);
       if (!version || !std::isfinite(*version)) return fail("--offer-version wants a number, not " + value);
@@ -85,6 +87,10 @@ ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments) {
     } else {
       return fail("unknown option: " + name);
     }
+  }
+  if (!options.checkPath.empty()) {
+    parsed.options = options;
+    return parsed;
   }
   if (options.ratesPath.empty()) return fail("--rates FILE is required");
   if (options.offerVersion.has_value() != !options.offerPath.empty())
@@ -123,6 +129,9 @@ Options:
   --max-connections N     open connections at most (default 10000, and no more than the open-file
                           limit allows); when full, the oldest connection still waiting for its
                           request makes room, or the new one is closed
+  --check FILE            only check a rates file: print the day and the rates it would serve and
+                          exit with 0, or say why it would be refused and exit with 1 (for a
+                          download job, before it moves a new file into place)
   --help                  this text
 
 Logs go to stderr, one line per connection: peer, command, bytes sent, time, outcome.

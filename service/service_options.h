@@ -15,6 +15,7 @@ struct ListenAddress {
 struct ServiceOptions {
   std::vector<ListenAddress> listen;  // default 127.0.0.1:9000
   std::string ratesPath;
+  std::string checkPath;  // --check: only say whether this file would be served
   std::optional<float> offerVersion;
   std::string offerPath;
   bool quiet = false;

@@ -171,6 +171,10 @@ TEST(ServiceConformance, StartRefusesWhatItCannotServe) {
       {{"--frobnicate"}, 2},
       {{}, 2},
       {{"--help"}, 0},
+      {{"--check", good}, 0},
+      {{"--check", dir.File("broken.xml")}, 1},
+      {{"--check", dir.File("no-gold.xml")}, 1},
+      {{"--check", dir.File("missing.xml")}, 1},
   };
   for (const Case& c : cases) {
     ServiceProcess service(c.arguments);
