@@ -296,3 +296,40 @@ TEST(ServiceBadInput, HangupReloadsAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ServiceListening, ServesOverIpv6BesideIpv4) {
+  ServiceProcess service({"--rates", GOOD, "--listen", "[::1]:0"});
+  if (!service.Listening() && service.CountLines("cannot listen on [::1]") > 0) GTEST_SKIP() << "no IPv6 loopback here";
+  ASSERT_TRUE(service.Listening());
+  ASSERT_TRUE(service.WaitForLine("listening on [::1]:"));
+  std::uint16_t port = 0;
+  for (const std::string& line : service.Lines())
+    if (const std::size_t at = line.find("listening on [::1]:"); at != std::string::npos)
+      port = static_cast<std::uint16_t>(std::stoi(line.substr(at + 19)));
+
+  const NativeSocket s = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(port);
+  address.sin6_addr = in6addr_loopback;
+  ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_TRUE(SendBytes(s, RequestBytes(CMD_GET_RATES, 1)));
+  std::vector<std::uint8_t> reply(RATES_REPLY_BYTES);
+  std::size_t received = 0;
+  while (received < reply.size() && WaitReadable(s, 5000)) {
+    const ssize_t n = recv(s, reply.data() + received, reply.size() - received, 0);
+    if (n <= 0) break;
+    received += static_cast<std::size_t>(n);
+  }
+  CloseNative(s);
+  ASSERT_EQ(received, reply.size());
+  EXPECT_EQ(DecodeRateTable(std::span<const std::uint8_t, RATE_TABLE_BYTES>(reply.data(), RATE_TABLE_BYTES)),
+            ExpectedNationalBankRates(ReadText(GOOD)));
+
+  RateTable rates{};  // and IPv4 all the same
+  EXPECT_TRUE(FetchRates(service, rates));
+}
+
+}  // namespace
