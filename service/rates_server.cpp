@@ -15,6 +15,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr off_t MAX_RATES_FILE_BYTES = 16 << 20;
+
 // Some descriptors stay free for the listeners, the rates file and the log.
 constexpr rlim_t RESERVED_FILES = 32;
 
@@ -81,6 +83,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // A graceful one lets the kernel deliver a reply that was written completely.
   void Close(const char* outcome, bool abortive = false) {
     if (!m_socket.is_open()) return;
+    m_waiting = false;  // closed already: no longer a candidate to make room
     m_outcome = outcome;
     std::error_code ignored;
     if (abortive) m_socket.set_option(asio::socket_base::linger(true, 0), ignored);
@@ -309,14 +312,21 @@ bool RatesServer::ReloadRates(bool force) {
   const std::string& path = m_options.ratesPath;
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
-    if (force || m_ratesStamp)
+    const FileStamp missing{};
+    if (force || m_ratesStamp != missing)
       LogLine("rates: cannot read " + path + (m_rates ? "; still serving " + m_ratesDate : ""));
-    m_ratesStamp = FileStamp{};
+    m_ratesStamp = missing;
     return false;
   }
   const FileStamp stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
   if (!force && m_ratesStamp && *m_ratesStamp == stamp) return false;
   m_ratesStamp = stamp;
+  // A device or a runaway download is not read at all; a whole year of the bank's file is 330 kB.
+  if (!S_ISREG(info.st_mode) || info.st_size > MAX_RATES_FILE_BYTES) {
+    LogLine("rates: " + path + " refused (not a regular file of at most 16 MB)" +
+            (m_rates ? "; still serving " + m_ratesDate : ""));
+    return false;
+  }
 
   std::ifstream stream(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());

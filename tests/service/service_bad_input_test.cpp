@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <random>
+#include <thread>
 
 #include "pe_builder.h"
 #include "rates_client.h"
@@ -267,6 +269,16 @@ TEST(ServiceBadInput, ABadReplacementKeepsTheLastGoodRatesAndAGoodOneIsServed) {
   std::size_t seen = service.Lines().size();
   WriteText(path, first.substr(0, 200));
   EXPECT_TRUE(service.WaitForLine("refused", seen));
+
+  // Gone for a while: said once, not at every look.
+  seen = service.Lines().size();
+  std::filesystem::remove(path);
+  EXPECT_TRUE(service.WaitForLine("cannot read", seen));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // ten looks at the file
+  EXPECT_EQ(service.CountLines("cannot read"), 1u);
+  RateTable kept{};
+  EXPECT_TRUE(FetchRates(service, kept));
+  EXPECT_EQ(kept, good);
 
   const std::string second = NationalBankXml("2026-03-04", {{"EUR", {"5.0123"}}, {"HUF", {"1.3001", "100"}}});
   seen = service.Lines().size();

@@ -154,6 +154,7 @@ TEST(ServiceConformance, StartRefusesWhatItCannotServe) {
   WriteText(dir.File("broken.xml"), NationalBankXml("2026-03-02").substr(0, 300));
   WriteText(dir.File("no-gold.xml"), NationalBankXml("2026-03-02", {{"XAU", {""}}}));
   WriteText(dir.File("not-a-library.dll"), std::string(5000, 'M'));
+  WriteText(dir.File("huge.xml"), NationalBankXml("2026-03-02") + std::string(17 << 20, ' '));
   const std::string good = FIXTURES + "/bnr-2021-05-05.xml";
   struct Case {
     std::vector<std::string> arguments;
@@ -162,6 +163,8 @@ TEST(ServiceConformance, StartRefusesWhatItCannotServe) {
       {{"--rates", dir.File("missing.xml")}, 1},
       {{"--rates", dir.File("broken.xml")}, 1},
       {{"--rates", dir.File("no-gold.xml")}, 1},
+      {{"--rates", "/dev/zero"}, 1},
+      {{"--rates", dir.File("huge.xml")}, 1},
       {{"--rates", good, "--offer-version", "1.2", "--offer-file", dir.File("not-a-library.dll")}, 1},
       {{"--rates", good, "--offer-version", "1.2", "--offer-file", dir.File("missing.dll")}, 1},
       {{"--rates", good, "--offer-version", "1.2"}, 2},
