@@ -1,0 +1,110 @@
+// Arbitrary bytes on a connection to the real service, on loopback: the reply is exactly the
+// right bytes for one of the four requests and nothing at all for anything else, and the
+// service never crashes or stops answering.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "byte_order.h"
+#include "protocol.h"
+#include "rates_file.h"
+#include "rates_server.h"
+
+namespace {
+
+const char* RATES_XML = R"(<?xml version="1.0" encoding="utf-8"?>
+<DataSet xmlns="http://www.bnr.ro/xsd"><Body><Cube date="2026-01-05">
+<Rate currency="EUR">4.9750</Rate><Rate currency="USD">4.5312</Rate><Rate currency="XAU">412.3456</Rate>
+<Rate currency="AUD">2.9871</Rate><Rate currency="CAD">3.2874</Rate><Rate currency="CHF">5.1122</Rate>
+<Rate currency="CZK">0.1978</Rate><Rate currency="DKK">0.6667</Rate><Rate currency="EGP">0.0941</Rate>
+<Rate currency="GBP">5.7320</Rate><Rate currency="HUF" multiplier="100">1.2345</Rate>
+<Rate currency="JPY" multiplier="100">3.0123</Rate><Rate currency="MDL">0.2654</Rate>
+<Rate currency="NOK">0.4321</Rate><Rate currency="PLN">1.1623</Rate><Rate currency="SEK">0.4412</Rate>
+<Rate currency="TRY">0.1345</Rate><Rate currency="XDR">6.0567</Rate></Cube></Body></DataSet>)";
+
+struct Service {
+  Service() {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("orvane-fuzz-" + std::to_string(getpid()) + ".xml")).string();
+    std::ofstream(path) << RATES_XML;
+    const RatesFile file = ParseRatesFile(RATES_XML);
+    if (!file.ok) std::abort();
+    rates.resize(RATES_REPLY_BYTES);
+    EncodeRateTable(file.rates, std::span<std::uint8_t, RATE_TABLE_BYTES>(rates.data(), RATE_TABLE_BYTES));
+
+    ServiceOptions options;
+    options.listen = {{"127.0.0.1", 0}};
+    options.ratesPath = path;
+    options.quiet = true;
+    options.handleSignals = false;
+    options.requestTimeout = std::chrono::milliseconds(2000);
+    server = std::make_unique<RatesServer>(options);
+    if (!server->Start()) std::abort();
+    port = server->FirstPort();
+    loop = std::thread([this] { server->Run(); });
+    std::filesystem::remove(path);  // loaded; the watch then just keeps the last good rates
+  }
+
+  std::unique_ptr<RatesServer> server;
+  std::thread loop;
+  std::uint16_t port = 0;
+  std::vector<std::uint8_t> rates;
+};
+
+Service& TheService() {
+  static Service* service = new Service;  // lives until the fuzzer exits, with its thread
+  return *service;
+}
+
+std::vector<std::uint8_t> Expected(const std::uint8_t* data, std::size_t size, const Service& service) {
+  if (size < REQUEST_BYTES) return {};
+  const std::int32_t command = LoadI32(data), argument = LoadI32(data + 4);
+  std::vector<std::uint8_t> reply(4);
+  if (command == CMD_GET_RATES && argument == 1) return service.rates;
+  if (command == CMD_GET_VERSION && argument == 1)
+    StoreFloat(reply.data(), CLIENT_VERSION);
+  else if (command == CMD_GET_UPDATE_SIZE && argument == 1)
+    StoreI32(reply.data(), 0);
+  else
+    return {};  // command 2 without an offer: no bytes either
+  return reply;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  Service& service = TheService();
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(service.port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  // Sent in two pieces, so that requests split across reads are exercised too.
+  const std::size_t first = size > 0 ? data[0] % (size + 1) : 0;
+  if (first > 0) send(s, data, first, MSG_NOSIGNAL);
+  if (size > first) send(s, data + first, size - first, MSG_NOSIGNAL);
+  shutdown(s, SHUT_WR);
+
+  std::vector<std::uint8_t> received;
+  std::uint8_t chunk[256];
+  for (;;) {
+    pollfd wait{s, POLLIN, 0};
+    if (poll(&wait, 1, 10000) <= 0) std::abort();  // the service must answer or close, promptly
+    const ssize_t n = recv(s, chunk, sizeof chunk, 0);
+    if (n <= 0) break;
+    received.insert(received.end(), chunk, chunk + n);
+  }
+  close(s);
+  if (received != Expected(data, size, service)) std::abort();
+  return 0;
+}

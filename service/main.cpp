@@ -1,0 +1,48 @@
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "rates_file.h"
+#include "rates_server.h"
+#include "service_log.h"
+#include "service_options.h"
+
+namespace {
+
+int CheckRatesFile(const std::string& path) {
+  std::ifstream stream(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+  const RatesFile file = stream ? ParseRatesFile(bytes) : RatesFile{};
+  if (!stream || !file.ok) {
+    std::fprintf(stderr, "%s: refused (%s)\n", path.c_str(), stream ? file.error.c_str() : "cannot read");
+    return 1;
+  }
+  std::printf("%s: rates of %s\n", path.c_str(), file.date.c_str());
+  for (int i = 0; i < RATE_COUNT; ++i) std::printf("%-6s %.5f\n", CurrencyCodes[i], static_cast<double>(file.rates[i]));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const ParsedOptions parsed = ParseServiceOptions(std::vector<std::string>(argv + 1, argv + argc));
+  if (parsed.help) {
+    std::fputs(ServiceUsage(), stdout);
+    return 0;
+  }
+  if (!parsed.options) {
+    std::fprintf(stderr, "orvane-rates-service: %s\n(see --help)\n", parsed.error.c_str());
+    return 2;
+  }
+  if (!parsed.options->checkPath.empty()) return CheckRatesFile(parsed.options->checkPath);
+  // A client that goes away mid-reply must cost a failed send, not the process.
+  std::signal(SIGPIPE, SIG_IGN);
+  RatesServer server(*parsed.options);
+  if (!server.Start()) return 1;
+  server.Run();
+  LogLine("stopped");
+  return 0;
+}

@@ -1,0 +1,42 @@
+#include "served_content.h"
+
+#include "byte_order.h"
+
+std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates,
+                                                       const std::optional<UpdateOffer>& offer) {
+  auto content = std::make_shared<ServedContent>();
+  EncodeRateTable(rates, content->rates);
+  StoreFloat(content->version.data(), offer ? offer->version : CLIENT_VERSION);
+  content->file = offer && offer->file ? offer->file : std::make_shared<const std::vector<std::uint8_t>>();
+  StoreI32(content->size.data(), static_cast<std::int32_t>(content->file->size()));
+  return content;
+}
+
+Answer AnswerRequest(std::span<const std::uint8_t, REQUEST_BYTES> request, const ServedContent& content) {
+  Answer answer;
+  answer.command = LoadI32(request.data());
+  const std::int32_t argument = LoadI32(request.data() + 4);
+  // The client sends exactly these four requests; anything else is not ours to guess at.
+  switch (answer.command) {
+    case CMD_GET_RATES:
+      answer.valid = argument == 1;
+      answer.bytes = content.rates;
+      break;
+    case CMD_GET_UPDATE_FILE:
+      answer.valid = argument == 0;
+      answer.bytes = *content.file;
+      break;
+    case CMD_GET_VERSION:
+      answer.valid = argument == 1;
+      answer.bytes = content.version;
+      break;
+    case CMD_GET_UPDATE_SIZE:
+      answer.valid = argument == 1;
+      answer.bytes = content.size;
+      break;
+    default:
+      break;
+  }
+  if (!answer.valid) answer.bytes = {};
+  return answer;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "currency.h"
+#include "protocol.h"
+
+// An update that the service offers: the version clients compare with their own and the
+// library's bytes. Size and bytes always come from this one copy, so they agree.
+struct UpdateOffer {
+  float version = CLIENT_VERSION;
+  std::shared_ptr<const std::vector<std::uint8_t>> file;
+};
+
+// Everything the service answers with, encoded once per change rather than per request. A
+// connection holds the content it started with, so a reload never changes a reply half-way.
+struct ServedContent {
+  std::array<std::uint8_t, RATES_REPLY_BYTES> rates{};
+  std::array<std::uint8_t, VERSION_REPLY_BYTES> version{};
+  std::array<std::uint8_t, SIZE_REPLY_BYTES> size{};
+  std::shared_ptr<const std::vector<std::uint8_t>> file;  // never null; empty without an offer
+};
+
+// Without an offer the version is CLIENT_VERSION, so that clients never ask for a file.
+std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, const std::optional<UpdateOffer>& offer);
+
+// What to send for one 8-byte request: the reply bytes (inside `content`), after which the
+// service closes the connection. An invalid request, any command or argument other than the
+// client's four, gets no reply at all: `valid` is false and the connection is closed.
+struct Answer {
+  bool valid = false;
+  std::int32_t command = 0;
+  std::span<const std::uint8_t> bytes;
+};
+
+Answer AnswerRequest(std::span<const std::uint8_t, REQUEST_BYTES> request, const ServedContent& content);

@@ -1,0 +1,32 @@
+#include "service_log.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <string>
+
+void LogLine(std::string_view text) {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char stamp[32];
+  const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
+  std::string line(stamp, length);
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03dZ ", static_cast<int>(millis));
+  line += fraction;
+  line += text;
+  line += '\n';
+  // A full pipe or a closed stderr must not stop the service; the line is then lost.
+  const char* data = line.data();
+  std::size_t left = line.size();
+  while (left > 0) {
+    const ssize_t written = write(STDERR_FILENO, data, left);
+    if (written <= 0) return;
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}

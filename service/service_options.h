@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// An address to listen on: an IPv4 or IPv6 literal and a port.
+struct ListenAddress {
+  std::string host;  // "127.0.0.1", "::1", "0.0.0.0", "::"
+  std::uint16_t port = 0;
+};
+
+struct ServiceOptions {
+  std::vector<ListenAddress> listen;  // default 127.0.0.1:9000
+  std::string ratesPath;
+  std::string checkPath;  // --check: only say whether this file would be served
+  std::optional<float> offerVersion;
+  std::string offerPath;
+  bool quiet = false;
+  std::chrono::milliseconds requestTimeout{5000};
+  std::chrono::milliseconds transferTimeout{120000};
+  std::chrono::milliseconds pollInterval{1000};
+  std::size_t maxConnections = 10000;
+  bool handleSignals = true;  // off where the embedding program owns the signals
+};
+
+struct ParsedOptions {
+  std::optional<ServiceOptions> options;  // none for --help or an error
+  bool help = false;
+  std::string error;
+};
+
+ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments);
+std::optional<ListenAddress> ParseListenAddress(const std::string& text);
+const char* ServiceUsage();
