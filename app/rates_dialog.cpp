@@ -8,6 +8,7 @@
 #include "currency.h"
 #include "display_format.h"
 #include "module.h"
+#include "rates_board.h"
 #include "rates_snapshot.h"
 #include "resource.h"
 
@@ -15,31 +16,8 @@ namespace {
 
 constexpr int WINDOW_SIZE = 400;
 constexpr int CORNER_ELLIPSE = 78;
-constexpr int FLAG_WIDTH = 30;
-constexpr int FLAG_HEIGHT = 20;
-constexpr int ROWS_PER_COLUMN = 9;
 constexpr COLORREF AMOUNT_BOX_COLOR = RGB(175, 211, 237);
-constexpr COLORREF TEXT_COLOR = RGB(255, 255, 255);
 constexpr char TOOLTIP_TEXT[] = "Click here to change curency...";
-
-// Where currency `index` (0 to 17) sits on the board.
-struct BoardRow {
-  POINT flag;
-  RECT label;
-  RECT rateBox;
-};
-
-BoardRow BoardLayout(int index) {
-  const bool left = index < ROWS_PER_COLUMN;
-  const int row = left ? index : index - ROWS_PER_COLUMN;
-  const int flagX = left ? 35 : 195;
-  const int y = 40 + 25 * row;
-  BoardRow layout;
-  layout.flag = {flagX, y};
-  layout.label = left ? RECT{71, y, 101, y + 20} : RECT{231, y, 271, y + 20};
-  layout.rateBox = left ? RECT{95, 43 + 25 * row, 155, 68 + 25 * row} : RECT{280, 43 + 25 * row, 340, 68 + 25 * row};
-  return layout;
-}
 
 POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
 
@@ -188,15 +166,7 @@ void RatesDialog::OnPaint() {
              (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2, m_hIcon);
     return;
   }
-  m_background.DrawWhole(dc, 0, 0, 255, KEY_COLOR, true);
-  Selection font(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0)));
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, TEXT_COLOR);
-  for (int i = 0; i < RATE_COUNT; ++i) {
-    BoardRow row = BoardLayout(i);
-    m_flagStrip.Draw(dc, row.flag.x, row.flag.y, FLAG_WIDTH * i, 0, FLAG_WIDTH, FLAG_HEIGHT, 255, KEY_COLOR, true);
-    DrawTextA(dc, CurrencyCodes[i], -1, &row.label, DT_SINGLELINE | DT_VCENTER);
-  }
+  PaintBoard(dc, m_background, m_flagStrip, reinterpret_cast<HFONT>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0)));
 }
 
 void RatesDialog::OnCommand(int id, int code) {
@@ -259,7 +229,7 @@ HBRUSH RatesDialog::OnCtlColor(HDC dc, HWND control) {
 
   // The rate boxes and the "Last Updated" line show the face through their background: a
   // pattern brush of the piece of the background that lies under the control.
-  SetTextColor(dc, TEXT_COLOR);
+  SetTextColor(dc, RGB(255, 255, 255));
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
   BitmapHandle piece(CreateCompatibleBitmap(dc, width, height));
