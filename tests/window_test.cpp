@@ -261,7 +261,6 @@ TEST_F(WindowTest, EveryWayOfEndingSignalsTheRightEvent) {
     } else if (how == "exit button") {
       PostMessageA(host.Item(IDCANCEL), BM_CLICK, 0, 0);
     } else if (how == "enter") {
-      SetFocus(nullptr);
       PostMessageA(host.Item(IDC_FROM_EDIT), WM_KEYDOWN, VK_RETURN, 0);
     } else if (how == "close") {
       PostMessageA(host.Window(), WM_CLOSE, 0, 0);
@@ -273,6 +272,87 @@ TEST_F(WindowTest, EveryWayOfEndingSignalsTheRightEvent) {
     EXPECT_TRUE(host.Ended(10000)) << how;
     EXPECT_FALSE(IsWindow(host.Window())) << how;
   }
+}
+
+TEST_F(WindowTest, CentresOnTheWorkAreaSizeWithoutAddingItsOrigin) {
+  struct Restore {
+    RECT saved{};
+    Restore() { SystemParametersInfoA(SPI_GETWORKAREA, 0, &saved, 0); }
+    ~Restore() { SystemParametersInfoA(SPI_SETWORKAREA, 0, &saved, 0); }
+  } restore;
+  struct Case {
+    RECT workArea;
+    POINT expected;
+  } cases[] = {{{0, 0, 1024, 738}, {312, 169}}, {{100, 50, 1124, 788}, {312, 169}}, {{0, 0, 1001, 401}, {300, 0}}};
+  for (const Case& c : cases) {
+    RECT area = c.workArea;
+    if (!SystemParametersInfoA(SPI_SETWORKAREA, 0, &area, 0)) GTEST_SKIP() << "the work area cannot be set here";
+    RECT now;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &now, 0);
+    if (!EqualRect(&now, &area)) GTEST_SKIP() << "this display does not keep a work area that is set";
+    WindowHost host;
+    ASSERT_TRUE(host.Window());
+    RECT rect;
+    GetWindowRect(host.Window(), &rect);
+    EXPECT_EQ(rect.left, c.expected.x);
+    EXPECT_EQ(rect.top, c.expected.y);
+  }
+}
+
+TEST_F(WindowTest, DraggingTheFaceMovesTheWindowUntilTheButtonIsReleased) {
+  WindowHost host;
+  ASSERT_TRUE(host.Window());
+  RECT before;
+  GetWindowRect(host.Window(), &before);
+  SendMessageA(host.Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 300));
+  // Client coordinates of the point as the window stood when the button went down.
+  SendMessageA(host.Window(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(150, 320));
+  RECT moved;
+  GetWindowRect(host.Window(), &moved);
+  EXPECT_EQ(moved.left, before.left + 50);
+  EXPECT_EQ(moved.top, before.top + 20);
+  EXPECT_EQ(moved.right - moved.left, 400);
+
+  SendMessageA(host.Window(), WM_LBUTTONUP, 0, MAKELPARAM(50, 20));
+  SendMessageA(host.Window(), WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+  RECT after;
+  GetWindowRect(host.Window(), &after);
+  EXPECT_TRUE(EqualRect(&after, &moved)) << "no drag after the release";
+}
+
+TEST_F(WindowTest, ContextMenuOffersOnlyCopy) {
+  WindowHost host;
+  ASSERT_TRUE(host.Window());
+  HWND edit = host.Item(IDC_FROM_EDIT);
+  SetWindowTextA(edit, "42.5");
+  RECT rect;
+  GetWindowRect(edit, &rect);
+  PostMessageA(edit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), MAKELPARAM(rect.left + 5, rect.top + 5));
+  HWND menu = nullptr;
+  for (int i = 0; i < 200 && !menu; ++i) {
+    menu = FindWindowA("#32768", nullptr);
+    if (!menu) Sleep(10);
+  }
+  ASSERT_TRUE(menu) << "no popup menu";
+  HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+  ASSERT_TRUE(items);
+  EXPECT_EQ(GetMenuItemCount(items), 1);
+  char text[32] = {};
+  GetMenuStringA(items, 0, text, sizeof text, MF_BYPOSITION);
+  EXPECT_STREQ(text, "Copy");
+  EXPECT_EQ(GetMenuItemID(items, 0), 35000u);
+
+  // Choose it from the keyboard, as the menu's own loop reads the window thread's input.
+  PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+  for (int i = 0; i < 200 && IsWindowVisible(menu); ++i) Sleep(10);
+  host.Settle();
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  HANDLE data = GetClipboardData(CF_TEXT);
+  const char* copied = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+  EXPECT_STREQ(copied ? copied : "(none)", "42.5");
+  if (copied) GlobalUnlock(data);
+  CloseClipboard();
 }
 
 }  // namespace
