@@ -156,4 +156,33 @@ TEST_F(WindowPixelsTest, HoverFramesTheListAndBlackensTheAmountBoxFrame) {
   WritePng(hovering, std::string(ORVANE_ARTIFACT_DIR) + "/window-hover.png");
 }
 
+TEST_F(WindowPixelsTest, ButtonShowsTheHoverImageWhileHoveredAndTheNormalOneWhenPressed) {
+  const Picture skin = ReadBitmap(LoadBitmapA(host.Library(), MAKEINTRESOURCEA(IDB_BUTTON)));
+  ASSERT_EQ(skin.width, 186);
+  HWND button = host.Item(IDC_UPDATE_NOW);
+  const RECT rect = RectIn(host.Window(), button);
+  auto look = [&] {
+    host.Settle();
+    return CaptureScreen(WindowRect(host.Window()));
+  };
+  // Beside the caption, inside the pill.
+  const POINT probes[] = {{8, 13}, {85, 13}, {46, 3}, {46, 24}};
+  for (POINT p : probes) ASSERT_NE(skin.At(p.x, p.y), RGB(255, 0, 255));
+
+  Picture normal = look();
+  for (POINT p : probes) EXPECT_EQ(normal.At(rect.left + p.x, rect.top + p.y), Darkened(skin.At(p.x, p.y)));
+
+  SendMessageA(button, WM_MOUSEHOVER, 0, 0);
+  Picture hover = look();
+  for (POINT p : probes)
+    EXPECT_EQ(hover.At(rect.left + p.x, rect.top + p.y), Darkened(skin.At(93 + p.x, p.y))) << p.x << ", " << p.y;
+  WritePng(hover, std::string(ORVANE_ARTIFACT_DIR) + "/window-button-hover.png");
+
+  SendMessageA(button, WM_MOUSELEAVE, 0, 0);
+  SendMessageA(button, BM_SETSTATE, TRUE, 0);  // pressed: the look does not change
+  Picture pressed = look();
+  for (POINT p : probes) EXPECT_EQ(pressed.At(rect.left + p.x, rect.top + p.y), Darkened(skin.At(p.x, p.y)));
+  SendMessageA(button, BM_SETSTATE, FALSE, 0);
+}
+
 }  // namespace
