@@ -274,6 +274,36 @@ TEST_F(WindowTest, EveryWayOfEndingSignalsTheRightEvent) {
   }
 }
 
+TEST_F(WindowTest, ButtonsAndListsShowTheHandCursorAndAmountBoxesTheTextCursor) {
+  WindowHost host;
+  ASSERT_TRUE(host.Window());
+  HCURSOR hand = LoadCursorA(host.Library(), MAKEINTRESOURCEA(IDC_HANDCURSOR));
+  ASSERT_TRUE(hand);
+  // Sharing the window thread's input state makes its cursor visible here.
+  const DWORD windowThread = GetWindowThreadProcessId(host.Window(), nullptr);
+  ASSERT_TRUE(AttachThreadInput(GetCurrentThreadId(), windowThread, TRUE));
+  struct Case {
+    int id;
+    int hitTest;
+    HCURSOR expected;
+  } cases[] = {{IDCANCEL, HTCLIENT, hand},
+               {IDC_FROM_COMBO, HTCLIENT, hand},
+               {IDC_TO_COMBO, HTBORDER, hand},
+               {IDC_UPDATE_NOW, HTNOWHERE, hand},
+               {IDC_FROM_EDIT, HTCLIENT, LoadCursorA(nullptr, MAKEINTRESOURCEA(32513))}};  // IDC_IBEAM
+  for (const Case& c : cases) {
+    SetCursor(nullptr);
+    HWND control = host.Item(c.id);
+    const LRESULT handled =
+        SendMessageA(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(c.hitTest, WM_MOUSEMOVE));
+    if (c.expected == hand) {
+      EXPECT_TRUE(handled) << c.id;  // the skin controls answer it themselves
+    }
+    EXPECT_EQ(GetCursor(), c.expected) << c.id;
+  }
+  AttachThreadInput(GetCurrentThreadId(), windowThread, FALSE);
+}
+
 TEST_F(WindowTest, CentresOnTheWorkAreaSizeWithoutAddingItsOrigin) {
   struct Restore {
     RECT saved{};
