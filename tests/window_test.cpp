@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -302,6 +304,46 @@ TEST_F(WindowTest, ButtonsAndListsShowTheHandCursorAndAmountBoxesTheTextCursor) 
     EXPECT_EQ(GetCursor(), c.expected) << c.id;
   }
   AttachThreadInput(GetCurrentThreadId(), windowThread, FALSE);
+}
+
+TEST_F(WindowTest, ListsMeasureTwentyPixelItemsAndCarryTheTooltip) {
+  WindowHost host;
+  ASSERT_TRUE(host.Window());
+  for (int id : {IDC_FROM_COMBO, IDC_TO_COMBO}) {
+    HWND combo = host.Item(id);
+    // The selection field was set to 20; Wine answers with its 2-pixel edit spacing added.
+    const LRESULT field = SendMessageA(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    EXPECT_TRUE(field == 20 || field == 22) << id << ": " << field;
+    EXPECT_EQ(SendMessageA(combo, CB_GETITEMHEIGHT, 0, 0), 20) << id;
+    EXPECT_GE(SendMessageA(combo, CB_GETDROPPEDWIDTH, 0, 0), 100) << id;
+    EXPECT_FALSE(GetWindowLongA(combo, GWL_STYLE) & CBS_HASSTRINGS);
+  }
+
+  struct Found {
+    HWND tooltip = nullptr;
+  } found;
+  EnumThreadWindows(
+      GetWindowThreadProcessId(host.Window(), nullptr),
+      [](HWND window, LPARAM out) {
+        char name[32] = {};
+        GetClassNameA(window, name, sizeof name);
+        if (std::string(name) != "tooltips_class32") return TRUE;
+        reinterpret_cast<Found*>(out)->tooltip = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  ASSERT_TRUE(found.tooltip);
+  EXPECT_EQ(SendMessageA(found.tooltip, TTM_GETTOOLCOUNT, 0, 0), 2);
+  for (int id : {IDC_FROM_COMBO, IDC_TO_COMBO}) {
+    char text[80] = {};
+    TOOLINFOA tool{};
+    tool.cbSize = TTTOOLINFOA_V2_SIZE;
+    tool.hwnd = host.Window();
+    tool.uId = reinterpret_cast<UINT_PTR>(host.Item(id));
+    tool.lpszText = text;
+    SendMessageA(found.tooltip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
+    EXPECT_STREQ(text, "Click here to change curency...") << id;
+  }
 }
 
 TEST_F(WindowTest, CentresOnTheWorkAreaSizeWithoutAddingItsOrigin) {
