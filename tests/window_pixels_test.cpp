@@ -185,4 +185,32 @@ TEST_F(WindowPixelsTest, ButtonShowsTheHoverImageWhileHoveredAndTheNormalOneWhen
   SendMessageA(button, BM_SETSTATE, FALSE, 0);
 }
 
+TEST_F(WindowPixelsTest, OpenListShowsEveryItemWithFlagAndLabelOnBlue) {
+  HWND combo = host.Item(IDC_FROM_COMBO);
+  SendMessageA(combo, CB_SHOWDROPDOWN, TRUE, 0);
+  host.Settle();
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof info;
+  ASSERT_TRUE(GetComboBoxInfo(combo, &info));
+  ASSERT_TRUE(IsWindowVisible(info.hwndList));
+  RedrawWindow(info.hwndList, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  host.Settle();
+  RECT client;
+  GetClientRect(info.hwndList, &client);
+  POINT origin{0, 0};
+  ClientToScreen(info.hwndList, &origin);
+  const Picture list = CaptureScreen(RECT{origin.x, origin.y, origin.x + client.right, origin.y + client.bottom});
+  WritePng(list, std::string(ORVANE_ARTIFACT_DIR) + "/window-open-list.png");
+  SendMessageA(combo, CB_SHOWDROPDOWN, FALSE, 0);
+
+  const RECT listRect = WindowRect(info.hwndList);
+  EXPECT_GE(listRect.right - listRect.left, 100);
+  // Items 20 pixels high from the top: RON, USD, XAU (EUR is held out of the from list).
+  EXPECT_EQ(list.At(35, 1), LIST_FILL);
+  EXPECT_EQ(list.At(10, 8), Darkened(flags.At(30 * RON + 10, 8)));  // RON at the top
+  EXPECT_EQ(list.At(10, 28), Darkened(flags.At(30 * 1 + 10, 8)));
+  EXPECT_EQ(list.At(10, 48), Darkened(flags.At(30 * 2 + 10, 8)));
+  EXPECT_EQ(list.At(client.right - 3, 45), LIST_FILL);
+}
+
 }  // namespace
