@@ -345,3 +345,61 @@ TEST(Assets, HandCursorPointsWithItsHotspotAtTheFingertip) {
 }
 
 }  // namespace
+
+#ifdef _WIN32
+#include <windows.h>
+
+namespace {
+
+// The platform's own loader must accept every file as it stands, with the sizes the window uses.
+TEST(Assets, WindowsLoadsEveryPictureWithItsSize) {
+  const struct {
+    const char* file;
+    int width, height;
+  } bitmaps[] = {{"flags.bmp", 570, 20}, {"background.bmp", 400, 400}, {"button.bmp", 186, 27}};
+  for (const auto& c : bitmaps) {
+    HANDLE image = LoadImageA(nullptr, ResFile(c.file).c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
+    ASSERT_NE(image, nullptr) << c.file;
+    BITMAP info{};
+    ASSERT_EQ(GetObjectA(image, sizeof info, &info), static_cast<int>(sizeof info)) << c.file;
+    EXPECT_EQ(info.bmWidth, c.width) << c.file;
+    EXPECT_EQ(info.bmHeight, c.height) << c.file;
+    DeleteObject(image);
+  }
+
+  const struct {
+    const char* file;
+    UINT type;
+    int size;
+  } icons[] = {{"main.ico", IMAGE_ICON, 16},
+               {"main.ico", IMAGE_ICON, 32},
+               {"tray.ico", IMAGE_ICON, 16},
+               {"hand.cur", IMAGE_CURSOR, 32}};
+  for (const auto& c : icons) {
+    HANDLE image = LoadImageA(nullptr, ResFile(c.file).c_str(), c.type, c.size, c.size, LR_LOADFROMFILE);
+    ASSERT_NE(image, nullptr) << c.file << " at " << c.size;
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(static_cast<HICON>(image), &info)) << c.file;
+    BITMAP mask{};
+    GetObjectA(info.hbmMask, sizeof mask, &mask);
+    EXPECT_EQ(mask.bmWidth, c.size) << c.file;
+    if (c.type == IMAGE_CURSOR) {
+      std::vector<std::uint8_t> bytes;
+      const auto images = LoadIconDirectory(c.file, 2, bytes);
+      ASSERT_EQ(images.size(), 1u);
+      EXPECT_FALSE(info.fIcon);
+      EXPECT_EQ(info.xHotspot, static_cast<DWORD>(images[0].hotspotX));
+      EXPECT_EQ(info.yHotspot, static_cast<DWORD>(images[0].hotspotY));
+    }
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    if (c.type == IMAGE_CURSOR) {
+      DestroyCursor(static_cast<HCURSOR>(image));
+    } else {
+      DestroyIcon(static_cast<HICON>(image));
+    }
+  }
+}
+
+}  // namespace
+#endif
