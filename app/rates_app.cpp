@@ -1,0 +1,43 @@
+#include <winsock2.h>
+
+#include "rates_app.h"
+
+#include "rates_dialog.h"
+
+namespace {
+HMODULE g_libraryModule = nullptr;
+}
+
+HMODULE LibraryModule() { return g_libraryModule; }
+
+// Windows Sockets is started here rather than when the library is attached: WSAStartup and
+// WSACleanup must not run under the loader lock of DllMain.
+RatesApp::RatesApp() : m_settings(SETTINGS_COMPANY, SETTINGS_APPLICATION) {
+  WSADATA data;
+  // When the socket library cannot be started the window still opens; the refreshes then fail
+  // quietly.
+  m_socketsStarted = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}
+
+RatesApp::~RatesApp() {
+  if (m_socketsStarted) WSACleanup();
+}
+
+INT_PTR RatesApp::RunMainWindow() {
+  RatesDialog dialog(m_settings);
+  return dialog.DoModal(nullptr);
+}
+
+extern "C" __declspec(dllexport) void __cdecl RunBrennikDll(HINSTANCE, HMODULE libraryModule, HANDLE* launcherEvents) {
+  g_libraryModule = libraryModule;
+  INT_PTR result = -1;
+  {
+    RatesApp app;
+    try {
+      result = app.RunMainWindow();
+    } catch (...) {
+      result = -1;  // the launcher learns only exit or update
+    }
+  }
+  if (launcherEvents) SetEvent(launcherEvents[result == UPDATE_READY_RESULT ? 1 : 0]);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <windows.h>
+
+#include "skin_bitmap.h"
+
+// The rates board: where each of the eighteen currencies sits on the 400 x 400 face, and how the
+// face, the flags and the labels are painted.
+struct BoardRow {
+  POINT flag;    // top-left of the 30 x 20 flag
+  RECT label;    // the currency's label
+  RECT rateBox;  // the read-only box of its rate
+};
+
+// Currency `index` 0 to 8 in the left column, 9 to 17 in the right one.
+BoardRow BoardLayout(int index);
+
+// The face at (0, 0), then every flag with its label in white, in `font`, straight onto `dc`.
+void PaintBoard(HDC dc, const SkinBitmap& background, const SkinBitmap& flagStrip, HFONT font);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "control.h"
+#include "currency_list.h"
+#include "skin_bitmap.h"
+
+// The converter's list on a combo box: items carry a currency index as their data and no text.
+class ComboCurrencyList final : public CurrencyList {
+ public:
+  explicit ComboCurrencyList(const Control& combo) : m_combo(combo) {}
+  int Count() const override;
+  int ItemData(int position) const override;
+  int Selection() const override;
+  void Select(int position) override;
+  void Delete(int position) override;
+  void Insert(int position, int currency) override;
+
+ private:
+  const Control& m_combo;
+};
+
+// The owner-drawn drop-down list in which a currency is picked: every item shows its flag from
+// the flag strip and its label in white on blue. The closed control is painted entirely here,
+// through an OffscreenDC, with no drop-down arrow and a light frame while the pointer rests on it.
+class FlagComboBox : public Control {
+ public:
+  void InsertCurrency(int currency) { ::InsertCurrency(m_items, currency); }
+  int FindCurrency(int currency) const { return ::FindCurrency(m_items, currency); }
+  CurrencyList& Items() { return m_items; }
+
+  void OnDrawItem(const DRAWITEMSTRUCT& item) override;
+  void OnMeasureItem(MEASUREITEMSTRUCT& item) override;
+  int OnCompareItem(const COMPAREITEMSTRUCT&) override { return 0; }  // the order comes from InsertCurrency
+
+  const SkinBitmap* m_pFlagStrip = nullptr;  // borrowed from the owner
+  const char* const* m_pLabels = nullptr;    // borrowed: indexed by currency index
+  bool m_bTracking = false;
+  bool m_bHover = false;
+
+ protected:
+  void OnBind() override;
+  std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+ private:
+  void OnPaint();
+  ComboCurrencyList m_items{*this};
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <windows.h>
+
+#include "handle.h"
+#include "keyed_pixels.h"
+
+// Combines the rectangle (srcX, srcY, srcW, srcH) of `source` into (x, y, w, h) of `destination`
+// with the key colour and a constant opacity, scaling when the sizes differ. True when all copies
+// succeeded; a failure before the last copy leaves the destination untouched.
+bool BlendKeyed(HDC destination, int x, int y, int w, int h, HDC source, int srcX, int srcY, int srcW, int srcH,
+                int alpha, COLORREF key);
+
+// A bitmap that draws any piece of itself keyed and blended, measures itself and cuts a window
+// region from its non-key pixels. It owns the bitmap it holds; an empty one draws nothing,
+// measures 0 x 0 and yields no region.
+class SkinBitmap {
+ public:
+  void Attach(HBITMAP bitmap) { m_bitmap.Reset(bitmap); }
+  void DeleteObject() { m_bitmap.Reset(); }
+  HBITMAP Get() const { return m_bitmap.Get(); }
+  bool IsEmpty() const { return !m_bitmap; }
+
+  void Draw(HDC target, int x, int y, int srcX, int srcY, int width, int height, int alpha, COLORREF key,
+            bool blend) const;
+  void DrawWhole(HDC target, int x, int y, int alpha, COLORREF key, bool blend) const {
+    Draw(target, x, y, 0, 0, GetWidth(), GetHeight(), alpha, key, blend);
+  }
+
+  int GetWidth() const;
+  int GetHeight() const;
+
+  // The region of the non-key pixels of the picture's left half, in picture coordinates; the
+  // caller owns it. Empty picture: no region. `pattern` may be null (the screen).
+  RegionHandle CreateRegion(HDC pattern) const;
+
+ private:
+  BitmapHandle m_bitmap;
+};

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "control.h"
+#include "dialog.h"
+#include "handle.h"
+
+namespace {
+
+constexpr int TEMPLATE_ID = 200;
+constexpr int BUTTON_ID = 10, COMBO_ID = 11, EDIT_ID = 12;
+constexpr UINT WM_RUN_SCRIPT = WM_APP;
+constexpr UINT WM_THROW = WM_APP + 1;
+
+// Records what reaches it, as a peer would see it.
+class RecordingControl : public Control {
+ public:
+  void OnDrawItem(const DRAWITEMSTRUCT& item) override { drawn.push_back(item.CtlID); }
+  void OnMeasureItem(MEASUREITEMSTRUCT& item) override {
+    measured.push_back(item.CtlID);
+    item.itemHeight = 20;
+  }
+  HBRUSH OnCtlColor(HDC) override {
+    ++colourRequests;
+    return answerColour ? brush.Get() : nullptr;
+  }
+
+  std::vector<UINT> drawn, measured;
+  int colourRequests = 0;
+  int bound = 0;
+  int charsSeen = 0;
+  bool answerColour = false;
+  BrushHandle brush{CreateSolidBrush(RGB(1, 2, 3))};
+
+ protected:
+  void OnBind() override { ++bound; }
+  std::optional<LRESULT> OnMessage(UINT message, WPARAM, LPARAM) override {
+    if (message == WM_CHAR) ++charsSeen;
+    return std::nullopt;
+  }
+};
+
+class ProbeDialog : public Dialog {
+ public:
+  explicit ProbeDialog(int id = TEMPLATE_ID) : Dialog(id) {}
+
+  RecordingControl button, combo, edit;
+  int parentColourRequests = 0;
+  int cancelsSeen = 0;
+  bool survivedThrow = false;
+
+ protected:
+  std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM) override {
+    switch (message) {
+      case WM_INITDIALOG:
+        button.Bind(m_hWnd, BUTTON_ID);
+        combo.Bind(m_hWnd, COMBO_ID);
+        edit.Bind(m_hWnd, EDIT_ID);
+        PostMessageA(m_hWnd, WM_RUN_SCRIPT, 0, 0);
+        return TRUE;
+      case WM_RUN_SCRIPT:
+        combo.Send(CB_INSERTSTRING, static_cast<WPARAM>(-1), 7);  // measured on insertion
+        RedrawWindow(button.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        RedrawWindow(edit.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        edit.answerColour = true;
+        RedrawWindow(edit.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        SendMessageA(edit.Handle(), WM_CHAR, '5', 1);
+        PostMessageA(m_hWnd, WM_THROW, 0, 0);
+        return 0;
+      case WM_THROW:
+        throw std::runtime_error("a handler failed");
+      case WM_CTLCOLOREDIT:
+        ++parentColourRequests;
+        return std::nullopt;
+      case WM_COMMAND:
+        if (LOWORD(wParam) != IDCANCEL) return std::nullopt;
+        ++cancelsSeen;
+        EndDialog(IDCANCEL);
+        return 0;
+      default:
+        return std::nullopt;
+    }
+  }
+  bool PreTranslateMessage(MSG& message) override {
+    // Escape reaches the dialog manager only after the failed handler, so the run gets that far.
+    if (message.message == WM_THROW) {
+      survivedThrow = true;
+      PostMessageA(edit.Handle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    }
+    return Dialog::PreTranslateMessage(message);
+  }
+};
+
+TEST(DialogLayer, MissingTemplateYieldsMinusOne) {
+  ProbeDialog dialog(4321);
+  EXPECT_EQ(dialog.DoModal(), -1);
+}
+
+TEST(DialogLayer, ReflectsOwnerDrawAndColourToBoundControlsAndEndsOnEscape) {
+  ProbeDialog dialog;
+  EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+
+  EXPECT_EQ(dialog.button.bound, 1);
+  EXPECT_FALSE(dialog.button.drawn.empty());
+  for (UINT id : dialog.button.drawn) EXPECT_EQ(id, static_cast<UINT>(BUTTON_ID));
+  EXPECT_EQ(dialog.combo.measured, std::vector<UINT>{COMBO_ID}) << "found by control id";
+  // The edit is asked first; only when it has no answer does the dialog's own handler run.
+  EXPECT_GE(dialog.edit.colourRequests, 2);
+  EXPECT_GE(dialog.parentColourRequests, 1);
+  EXPECT_LT(dialog.parentColourRequests, dialog.edit.colourRequests);
+  EXPECT_EQ(dialog.edit.charsSeen, 1) << "the subclass sees the control's own messages";
+  EXPECT_TRUE(dialog.survivedThrow) << "an exception in a handler does not end the run";
+  EXPECT_EQ(dialog.cancelsSeen, 1) << "Escape is IDCANCEL through the dialog manager";
+  // The subclass went with the window.
+  EXPECT_EQ(dialog.button.Handle(), nullptr);
+  EXPECT_EQ(dialog.edit.Handle(), nullptr);
+}
+
+TEST(SelectionGuard, PutsThePreviousObjectBack) {
+  MemoryDC dc(CreateCompatibleDC(nullptr));
+  PenHandle pen(CreatePen(PS_SOLID, 2, RGB(0, 0, 0)));
+  HGDIOBJ before = GetCurrentObject(dc.Get(), OBJ_PEN);
+  {
+    Selection selected(dc.Get(), pen.Get());
+    EXPECT_TRUE(selected.Succeeded());
+    EXPECT_EQ(GetCurrentObject(dc.Get(), OBJ_PEN), pen.Get());
+  }
+  EXPECT_EQ(GetCurrentObject(dc.Get(), OBJ_PEN), before);
+  Selection nothing(dc.Get(), nullptr);
+  EXPECT_FALSE(nothing.Succeeded());
+}
+
+}  // namespace

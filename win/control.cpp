@@ -1,0 +1,59 @@
+#include "control.h"
+
+#include <commctrl.h>
+
+namespace {
+constexpr UINT_PTR SUBCLASS_ID = 1;
+// How the parent finds the object of a control when it reflects a message to it.
+constexpr char OBJECT_PROPERTY[] = "Orvane.Control";
+}  // namespace
+
+Control::~Control() { Unbind(); }
+
+bool Control::Bind(HWND dialog, int id) {
+  HWND window = GetDlgItem(dialog, id);
+  if (!window || m_hWnd) return false;
+  m_hWnd = window;
+  OnBind();
+  if (!SetWindowSubclass(window, SubclassProc, SUBCLASS_ID, reinterpret_cast<DWORD_PTR>(this))) {
+    m_hWnd = nullptr;
+    return false;
+  }
+  SetPropA(window, OBJECT_PROPERTY, this);
+  return true;
+}
+
+void Control::Unbind() {
+  if (!m_hWnd) return;
+  RemovePropA(m_hWnd, OBJECT_PROPERTY);
+  RemoveWindowSubclass(m_hWnd, SubclassProc, SUBCLASS_ID);
+  m_hWnd = nullptr;
+}
+
+Control* Control::FromHandle(HWND window) {
+  return window ? static_cast<Control*>(GetPropA(window, OBJECT_PROPERTY)) : nullptr;
+}
+
+LRESULT CALLBACK Control::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                       DWORD_PTR self) {
+  Control* control = reinterpret_cast<Control*>(self);
+  if (message == WM_NCDESTROY) {
+    control->Unbind();
+    return DefSubclassProc(window, message, wParam, lParam);
+  }
+  try {
+    if (const auto result = control->OnMessage(message, wParam, lParam)) return *result;
+  } catch (...) {
+    // Nothing may unwind through the system's window procedure; the message gets its default.
+  }
+  return DefSubclassProc(window, message, wParam, lParam);
+}
+
+bool TrackHoverAndLeave(HWND window) {
+  TRACKMOUSEEVENT track{};
+  track.cbSize = sizeof track;
+  track.dwFlags = TME_HOVER | TME_LEAVE;
+  track.hwndTrack = window;
+  track.dwHoverTime = 1;
+  return _TrackMouseEvent(&track) != FALSE;
+}
