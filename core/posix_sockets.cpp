@@ -25,6 +25,7 @@ class PosixSockets final : public SocketApi {
   }
 
   bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) override {
+    if (m_aborted) return false;  // a loopback connect can succeed before any wait
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
@@ -38,6 +39,7 @@ class PosixSockets final : public SocketApi {
   }
 
   int Send(SocketHandle socket, const std::uint8_t* bytes, int length) override {
+    if (m_aborted) return -1;
     for (;;) {
       const ssize_t sent = send(Fd(socket), bytes, static_cast<size_t>(length), MSG_NOSIGNAL);
       if (sent > 0) return static_cast<int>(sent);
@@ -49,6 +51,7 @@ class PosixSockets final : public SocketApi {
   }
 
   int Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) override {
+    if (m_aborted) return RECEIVE_FAILED;
     for (;;) {
       const ssize_t received = recv(Fd(socket), buffer, static_cast<size_t>(length), 0);
       if (received >= 0) return static_cast<int>(received);

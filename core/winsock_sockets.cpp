@@ -22,6 +22,7 @@ class WinsockSockets final : public SocketApi {
   }
 
   bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) override {
+    if (m_aborted) return false;  // a loopback connect can succeed before any wait
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
@@ -35,6 +36,7 @@ class WinsockSockets final : public SocketApi {
   }
 
   int Send(SocketHandle socket, const std::uint8_t* bytes, int length) override {
+    if (m_aborted) return -1;
     const SOCKET s = static_cast<SOCKET>(socket);
     for (;;) {
       const int sent = send(s, reinterpret_cast<const char*>(bytes), length, 0);
@@ -46,6 +48,7 @@ class WinsockSockets final : public SocketApi {
   }
 
   int Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) override {
+    if (m_aborted) return RECEIVE_FAILED;
     const SOCKET s = static_cast<SOCKET>(socket);
     for (;;) {
       const int received = recv(s, reinterpret_cast<char*>(buffer), length, 0);
