@@ -376,17 +376,27 @@ TEST_F(WindowTest, DraggingTheFaceMovesTheWindowUntilTheButtonIsReleased) {
   ASSERT_TRUE(host.Window());
   RECT before;
   GetWindowRect(host.Window(), &before);
-  SendMessageA(host.Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 300));
+  // The real pointer waits where the drag ends: moving a window under it makes the platform send
+  // mouse moves of its own, which then agree with the ones sent here. The move that putting the
+  // pointer there raises is let through first, before the window can move.
+  SetCursorPos(before.left + 70, before.top + 170);
+  for (int i = 0; i < 3; ++i) {
+    Sleep(50);
+    host.Settle();
+  }
+  SendMessageA(host.Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 150));
   // Client coordinates of the point as the window stood when the button went down.
-  SendMessageA(host.Window(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(150, 320));
+  SendMessageA(host.Window(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(70, 170));
+  host.Settle();
   RECT moved;
   GetWindowRect(host.Window(), &moved);
   EXPECT_EQ(moved.left, before.left + 50);
   EXPECT_EQ(moved.top, before.top + 20);
   EXPECT_EQ(moved.right - moved.left, 400);
 
-  SendMessageA(host.Window(), WM_LBUTTONUP, 0, MAKELPARAM(50, 20));
+  SendMessageA(host.Window(), WM_LBUTTONUP, 0, MAKELPARAM(20, 150));
   SendMessageA(host.Window(), WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+  host.Settle();
   RECT after;
   GetWindowRect(host.Window(), &after);
   EXPECT_TRUE(EqualRect(&after, &moved)) << "no drag after the release";
