@@ -407,6 +407,10 @@ TEST_F(WindowTest, ContextMenuOffersOnlyCopy) {
   ASSERT_TRUE(host.Window());
   HWND edit = host.Item(IDC_FROM_EDIT);
   SetWindowTextA(edit, "42.5");
+  SetCursorPos(0, 0);  // the pointer away from where the menu opens
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  CloseClipboard();
   RECT rect;
   GetWindowRect(edit, &rect);
   PostMessageA(edit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), MAKELPARAM(rect.left + 5, rect.top + 5));
@@ -427,14 +431,20 @@ TEST_F(WindowTest, ContextMenuOffersOnlyCopy) {
   // Choose it from the keyboard, as the menu's own loop reads the window thread's input.
   PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
   PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-  for (int i = 0; i < 200 && IsWindowVisible(menu); ++i) Sleep(10);
-  host.Settle();
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  HANDLE data = GetClipboardData(CF_TEXT);
-  const char* copied = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
-  EXPECT_STREQ(copied ? copied : "(none)", "42.5");
-  if (copied) GlobalUnlock(data);
-  CloseClipboard();
+  // The command is posted to the box when the menu closes; wait for its result.
+  std::string copied = "(none)";
+  for (int i = 0; i < 200 && copied != "42.5"; ++i) {
+    Sleep(10);
+    if (!OpenClipboard(nullptr)) continue;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+      if (const char* locked = static_cast<const char*>(GlobalLock(data))) {
+        copied = locked;
+        GlobalUnlock(data);
+      }
+    }
+    CloseClipboard();
+  }
+  EXPECT_EQ(copied, "42.5");
 }
 
 }  // namespace
