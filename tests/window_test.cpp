@@ -376,17 +376,27 @@ TEST_F(WindowTest, DraggingTheFaceMovesTheWindowUntilTheButtonIsReleased) {
   ASSERT_TRUE(host.Window());
   RECT before;
   GetWindowRect(host.Window(), &before);
-  SendMessageA(host.Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(100, 300));
+  // The real pointer waits where the drag ends: moving a window under it makes the platform send
+  // mouse moves of its own, which then agree with the ones sent here. The move that putting the
+  // pointer there raises is let through first, before the window can move.
+  SetCursorPos(before.left + 70, before.top + 170);
+  for (int i = 0; i < 3; ++i) {
+    Sleep(50);
+    host.Settle();
+  }
+  SendMessageA(host.Window(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 150));
   // Client coordinates of the point as the window stood when the button went down.
-  SendMessageA(host.Window(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(150, 320));
+  SendMessageA(host.Window(), WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(70, 170));
+  host.Settle();
   RECT moved;
   GetWindowRect(host.Window(), &moved);
   EXPECT_EQ(moved.left, before.left + 50);
   EXPECT_EQ(moved.top, before.top + 20);
   EXPECT_EQ(moved.right - moved.left, 400);
 
-  SendMessageA(host.Window(), WM_LBUTTONUP, 0, MAKELPARAM(50, 20));
+  SendMessageA(host.Window(), WM_LBUTTONUP, 0, MAKELPARAM(20, 150));
   SendMessageA(host.Window(), WM_MOUSEMOVE, 0, MAKELPARAM(10, 10));
+  host.Settle();
   RECT after;
   GetWindowRect(host.Window(), &after);
   EXPECT_TRUE(EqualRect(&after, &moved)) << "no drag after the release";
@@ -397,6 +407,10 @@ TEST_F(WindowTest, ContextMenuOffersOnlyCopy) {
   ASSERT_TRUE(host.Window());
   HWND edit = host.Item(IDC_FROM_EDIT);
   SetWindowTextA(edit, "42.5");
+  SetCursorPos(0, 0);  // the pointer away from where the menu opens
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  CloseClipboard();
   RECT rect;
   GetWindowRect(edit, &rect);
   PostMessageA(edit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), MAKELPARAM(rect.left + 5, rect.top + 5));
@@ -417,14 +431,20 @@ TEST_F(WindowTest, ContextMenuOffersOnlyCopy) {
   // Choose it from the keyboard, as the menu's own loop reads the window thread's input.
   PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
   PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
-  for (int i = 0; i < 200 && IsWindowVisible(menu); ++i) Sleep(10);
-  host.Settle();
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  HANDLE data = GetClipboardData(CF_TEXT);
-  const char* copied = data ? static_cast<const char*>(GlobalLock(data)) : nullptr;
-  EXPECT_STREQ(copied ? copied : "(none)", "42.5");
-  if (copied) GlobalUnlock(data);
-  CloseClipboard();
+  // The command is posted to the box when the menu closes; wait for its result.
+  std::string copied = "(none)";
+  for (int i = 0; i < 200 && copied != "42.5"; ++i) {
+    Sleep(10);
+    if (!OpenClipboard(nullptr)) continue;
+    if (HANDLE data = GetClipboardData(CF_TEXT)) {
+      if (const char* locked = static_cast<const char*>(GlobalLock(data))) {
+        copied = locked;
+        GlobalUnlock(data);
+      }
+    }
+    CloseClipboard();
+  }
+  EXPECT_EQ(copied, "42.5");
 }
 
 }  // namespace
