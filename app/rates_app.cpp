@@ -2,6 +2,7 @@
 
 #include "rates_app.h"
 
+#include "module.h"
 #include "rates_dialog.h"
 
 namespace {
@@ -24,7 +25,8 @@ RatesApp::~RatesApp() {
 }
 
 INT_PTR RatesApp::RunMainWindow() {
-  RatesDialog dialog(m_settings);
+  // The module the launcher loaded; a host that passes none gets this library's own.
+  RatesDialog dialog(m_settings, ModuleFileName(g_libraryModule ? g_libraryModule : ModuleInstance()));
   return dialog.DoModal(nullptr);
 }
 

@@ -23,10 +23,50 @@ POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lPar
 
 }  // namespace
 
-RatesDialog::RatesDialog(SettingsStore& settings)
-    : Dialog(IDD_MAIN), m_settings(settings), m_hIcon(LoadModuleIcon(IDI_MAIN)) {}
+namespace {
 
-void RatesDialog::StartRefresh() {}
+ClientConfig ClientConfigFor(std::string libraryPath) {
+  ClientConfig config;
+  config.libraryPath = std::move(libraryPath);
+  return config;
+}
+
+}  // namespace
+
+RatesDialog::RatesDialog(SettingsStore& settings, std::string libraryPath)
+    : Dialog(IDD_MAIN),
+      m_settings(settings),
+      m_hIcon(LoadModuleIcon(IDI_MAIN)),
+      m_client(*m_sockets, ClientConfigFor(std::move(libraryPath))) {}
+
+void RatesDialog::StartRefresh() {
+  if (m_stopping) return;
+  m_workers.Start([this] { RunRefresh({m_busy, m_client, m_rates, m_settings, m_clock, m_workerView}); });
+}
+
+void RatesDialog::StartTray() {
+  // The shell may take its time over the icon and the balloon; the window does not wait for it.
+  m_workers.Start([window = m_hWnd, icon = m_hTrayIcon] {
+    ShowTrayIcon(window, icon, true);
+    ShowTrayBalloon(window, "");
+  });
+}
+
+void RatesDialog::WorkerView::ShowRates(const RateTable& rates) {
+  // From the worker, SetWindowText sends WM_SETTEXT to the window's thread and waits for it.
+  for (int i = 0; i < RATE_COUNT; ++i) SetWindowTextA(m_dialog.m_rateBoxes[i], FormatRate(rates[i]).c_str());
+}
+
+void RatesDialog::WorkerView::ShowLastUpdated(const SystemTime& time) {
+  SendMessageA(m_dialog.m_hWnd, WM_LAST_UPDATED, 0, reinterpret_cast<LPARAM>(&time));
+}
+
+void RatesDialog::WorkerView::UpdateReady() { PostMessageA(m_dialog.m_hWnd, WM_UPDATE_READY, 0, 0); }
+
+void RatesDialog::OnLastUpdated(const SystemTime& time) {
+  m_lastUpdate = time;
+  SetDlgItemTextA(m_hWnd, IDC_LAST_UPDATED, FormatLastUpdated(time).c_str());
+}
 
 std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -60,6 +100,12 @@ std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM wParam, LPARA
     case WM_UPDATE_READY:
       StopWorkersAndEnd(UPDATE_READY_RESULT);
       return 0;
+    case WM_LAST_UPDATED:
+      OnLastUpdated(*reinterpret_cast<const SystemTime*>(lParam));
+      return 0;
+    case WM_TRAYNOTIFY:
+      m_bVisible = OnTrayNotify(m_hWnd, lParam, m_bVisible);
+      return 1;
     case WM_DESTROY:
       OnDestroy();
       return std::nullopt;
@@ -109,6 +155,7 @@ BOOL RatesDialog::OnInitDialog() {
   m_converter.Begin();
 
   m_hTrayIcon = LoadModuleIcon(IDI_TRAY, 16);
+  StartTray();
   StartRefresh();
   SetTimer(m_hWnd, UPDATE_TIMER_ID, UPDATE_PERIOD_MS, nullptr);
   CreateTooltip();
@@ -244,12 +291,17 @@ HBRUSH RatesDialog::OnCtlColor(HDC dc, HWND control) {
 }
 
 void RatesDialog::StopWorkersAndEnd(INT_PTR result) {
-  // No worker threads run in this library yet; the refresh and tray code stop theirs here.
+  // Never killed: the client's abort ends any connect or receive at once, and the join keeps
+  // dispatching what the workers send to this window until they have returned.
+  m_stopping = true;
+  m_client.Abort();
+  m_workers.Join();
   EndDialog(result);
 }
 
 void RatesDialog::OnDestroy() {
   KillTimer(m_hWnd, UPDATE_TIMER_ID);
+  ShowTrayIcon(m_hWnd, m_hTrayIcon, false);
   m_controlBrush.Reset();
   m_background.DeleteObject();
   m_flagStrip.DeleteObject();

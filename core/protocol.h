@@ -19,10 +19,12 @@ inline constexpr int RATES_REPLY_BYTES = static_cast<int>(RATE_TABLE_BYTES);
 inline constexpr int VERSION_REPLY_BYTES = 4;
 inline constexpr int SIZE_REPLY_BYTES = 4;
 
+// The version of the library being built (the build sets it for the library's own code); in
+// little-endian order the bytes CD CC 8C 3F for 1.1, which is also what services answer when
+// they offer nothing.
 #ifndef ORVANE_CLIENT_VERSION
 #define ORVANE_CLIENT_VERSION 1.1
 #endif
-// The version of this library; in little-endian order the bytes CD CC 8C 3F for 1.1.
 inline constexpr float CLIENT_VERSION = static_cast<float>(ORVANE_CLIENT_VERSION);
 
 inline constexpr int DOWNLOAD_CHUNK_SIZE = 4096;

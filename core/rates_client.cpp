@@ -135,9 +135,10 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
 }  // namespace
 
 bool RatesClient::UpdateFetcher() {
+  if (m_config.libraryPath.empty()) return false;  // nowhere to put a library beside the running one
   float version = 0;
   // Any other version counts, older ones and NaN included: there is no ordering of versions.
-  if (!FetchVersion(version) || version == CLIENT_VERSION) return false;
+  if (!FetchVersion(version) || version == m_config.clientVersion) return false;
   std::int32_t size = 0;
   if (!FetchUpdateSize(size)) return false;
   // An empty file would replace the library with nothing; a huge one is not a library of ours.

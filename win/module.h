@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // The module that this code is linked into: the library itself when it runs inside
 // BrennikDll.dll. Templates, bitmaps, icons and cursors are always looked up here, never in the
 // program that loaded the library.
@@ -10,3 +12,6 @@ HINSTANCE ModuleInstance();
 HBITMAP LoadModuleBitmap(int id);
 HICON LoadModuleIcon(int id, int size = 0);  // size 0: the system's default icon size
 HCURSOR LoadModuleCursor(int id);
+
+// The file path of a loaded module, whatever its length; empty when the system cannot say.
+std::string ModuleFileName(HMODULE module);

@@ -1,0 +1,307 @@
+// The whole program under Wine: orvane.exe and the real BrennikDll.dll in a program folder, the
+// real registry of the prefix, and the fake rates service on the compiled-in port on loopback.
+// clang-format off
+#include <winsock2.h>  // before windows.h, which the other headers bring
+#include <windows.h>
+// clang-format on
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "byte_order.h"
+#include "display_format.h"
+#include "fake_rates_service.h"
+#include "launcher_harness.h"
+#include "protocol.h"
+#include "rates_snapshot.h"
+#include "registry_store.h"
+
+namespace {
+
+constexpr UINT WM_TRAYNOTIFY_MESSAGE = 0x0401;
+constexpr int IDC_RATE_FIRST = 1500;
+constexpr int IDC_LAST_UPDATED = 2004;
+constexpr int ID_UPDATE_NOW = 3;
+using Texts = std::vector<std::string>;
+using Requests = std::vector<std::vector<std::uint8_t>>;
+
+const std::vector<std::uint8_t> VERSION_REQUEST = {3, 0, 0, 0, 1, 0, 0, 0};
+const std::vector<std::uint8_t> SIZE_REQUEST = {4, 0, 0, 0, 1, 0, 0, 0};
+const std::vector<std::uint8_t> FILE_REQUEST = {2, 0, 0, 0, 0, 0, 0, 0};
+const std::vector<std::uint8_t> RATES_REQUEST = {1, 0, 0, 0, 1, 0, 0, 0};
+
+RateTable ServiceRates() {
+  RateTable rates{};
+  for (int i = 0; i < RATE_COUNT; ++i) rates[i] = 4.9771f + 0.5f * static_cast<float>(i);
+  return rates;
+}
+
+std::vector<std::uint8_t> RatesBytes(const RateTable& rates) {
+  std::vector<std::uint8_t> bytes(RATE_TABLE_BYTES);
+  EncodeRateTable(rates, std::span<std::uint8_t, RATE_TABLE_BYTES>(bytes.data(), RATE_TABLE_BYTES));
+  return bytes;
+}
+
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds bound = 60s) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+struct WindowSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK FindRatesWindow(HWND window, LPARAM parameter) {
+  auto& search = *reinterpret_cast<WindowSearch*>(parameter);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  // The board is the dialog with the rate boxes; the launcher's message boxes have none.
+  if (owner == search.processId && std::string(className) == "#32770" && GetDlgItem(window, IDC_RATE_FIRST)) {
+    search.found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+std::string ControlText(HWND window, int id) {
+  char text[128] = {};
+  GetDlgItemTextA(window, id, text, sizeof text);
+  return text;
+}
+
+Texts RateTexts(HWND window) {
+  Texts texts;
+  for (int i = 0; i < RATE_COUNT; ++i) texts.push_back(ControlText(window, IDC_RATE_FIRST + i));
+  return texts;
+}
+
+Texts Formatted(const RateTable& rates) {
+  Texts texts;
+  for (float rate : rates) texts.push_back(FormatRate(rate));
+  return texts;
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Brennik Software");
+    folder.Place(ORVANE_LIBRARY, "BrennikDll.dll");
+  }
+  void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Brennik Software"); }
+
+  void ServeRates() {
+    service.SetReply(CMD_GET_VERSION, {FloatBytes(CLIENT_VERSION)});
+    service.SetReply(CMD_GET_RATES, {RatesBytes(ServiceRates())});
+  }
+
+  void OfferUpdate(const std::vector<std::uint8_t>& file, FakeReply transfer) {
+    service.SetReply(CMD_GET_VERSION, {FloatBytes(1.2f)});
+    service.SetReply(CMD_GET_UPDATE_SIZE, {Int32Bytes(static_cast<std::int32_t>(file.size()))});
+    service.SetReply(CMD_GET_UPDATE_FILE, std::move(transfer));
+    service.SetReply(CMD_GET_RATES, {RatesBytes(ServiceRates())});
+  }
+
+  // The board of a started program, once it is on screen.
+  HWND WaitForWindow(const LauncherProcess& process) {
+    WindowSearch search{process.ProcessId(), nullptr};
+    WaitUntil([&] {
+      search.found = nullptr;
+      EnumWindows(FindRatesWindow, reinterpret_cast<LPARAM>(&search));
+      return search.found != nullptr && IsWindowVisible(search.found);
+    });
+    return search.found;
+  }
+
+  bool WaitForRates(HWND window, const RateTable& rates) {
+    return WaitUntil([&] { return RateTexts(window) == Formatted(rates); });
+  }
+
+  // True once the service has seen `count` connections and the whole request of each.
+  bool WaitForRequests(std::size_t count) {
+    return WaitUntil([&] {
+      const Requests requests = service.Requests();
+      return requests.size() >= count &&
+             std::all_of(requests.begin(), requests.end(), [](const auto& r) { return r.size() == REQUEST_BYTES; });
+    });
+  }
+
+  std::optional<RatesSnapshot> StoredSnapshot() {
+    RegistryStore store(SETTINGS_COMPANY, SETTINGS_APPLICATION);
+    RatesSnapshot snapshot;
+    if (!LoadRatesSnapshot(store, snapshot)) return std::nullopt;
+    return snapshot;
+  }
+
+  ProgramFolder folder;
+  FakeRatesService service{RATES_PORT};
+};
+
+TEST_F(ProgramTest, FirstRefreshShowsStoresAndStampsTheServiceRates) {
+  ServeRates();
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitForRates(window, ServiceRates()));
+  EXPECT_EQ(service.Requests(), (Requests{VERSION_REQUEST, RATES_REQUEST}));
+
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  ASSERT_TRUE(WaitUntil([&] { return StoredSnapshot().has_value(); }));
+  const RatesSnapshot stored = *StoredSnapshot();
+  EXPECT_EQ(stored.rates, ServiceRates());
+  EXPECT_EQ(stored.lastUpdate.wYear, now.wYear);
+  EXPECT_EQ(stored.lastUpdate.wDay, now.wDay);
+  EXPECT_EQ(stored.lastUpdate.wMilliseconds, 0);
+  EXPECT_LE(std::abs((now.wHour * 60 + now.wMinute) - (stored.lastUpdate.wHour * 60 + stored.lastUpdate.wMinute)), 1);
+  EXPECT_TRUE(WaitUntil([&] { return ControlText(window, IDC_LAST_UPDATED) == FormatLastUpdated(stored.lastUpdate); }));
+
+  LauncherProcess second(folder);
+  EXPECT_EQ(second.WaitForExit(), 0u);
+  EXPECT_EQ(second.Messages(), Texts{});
+  EXPECT_TRUE(IsWindowVisible(window));  // the first one goes on undisturbed
+
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+  EXPECT_EQ(program.Messages(), Texts{});
+}
+
+TEST_F(ProgramTest, SilentServiceLeavesTheSavedRatesAndTime) {
+  RatesSnapshot saved;
+  saved.rates = ServiceRates();
+  saved.rates[0] = 5.0125f;
+  RegistryStore store(SETTINGS_COMPANY, SETTINGS_APPLICATION);
+  FixedClock clock(LocalTime{2024, 12, 13, 14, 5, 0});
+  ASSERT_TRUE(SaveRatesSnapshot(store, clock, saved));
+  // Every connection is accepted and closed without a word.
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitForRequests(2));  // version, then rates
+  EXPECT_EQ(RateTexts(window), Formatted(saved.rates));
+  EXPECT_EQ(ControlText(window, IDC_LAST_UPDATED), "Last Updated: 13/12/2024 14:05");
+  EXPECT_EQ(StoredSnapshot()->lastUpdate, saved.lastUpdate);
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+TEST_F(ProgramTest, OfferedLibraryReplacesTheRunningOneWhichThenFetchesTheRates) {
+  const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
+  ASSERT_TRUE(next);
+  OfferUpdate(*next, {*next});
+  LauncherProcess program(folder);
+  // The served library calls itself 1.2, so it takes the rates instead of updating again.
+  ASSERT_TRUE(WaitForRequests(5));
+  EXPECT_EQ(service.Requests(),
+            (Requests{VERSION_REQUEST, SIZE_REQUEST, FILE_REQUEST, VERSION_REQUEST, RATES_REQUEST}));
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(WaitForRates(window, ServiceRates()));
+  EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), next);
+  EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll"));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+  EXPECT_EQ(program.Messages(), Texts{});
+}
+
+TEST_F(ProgramTest, GarbageOrTruncatedDownloadKeepsTheOldLibraryAndFetchesTheRates) {
+  const auto library = ReadFileBytes(ORVANE_LIBRARY);
+  ASSERT_TRUE(library);
+  std::vector<std::uint8_t> garbage(library->size(), 0xCC);
+  const std::vector<std::uint8_t> truncated(library->begin(), library->begin() + library->size() / 2);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> announced;
+    FakeReply transfer;
+  } cases[] = {{"garbage", garbage, {garbage}}, {"truncated", *library, {truncated}}};
+  for (auto& c : cases) {
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Brennik Software");
+    const std::size_t before = service.Requests().size();
+    OfferUpdate(c.announced, c.transfer);
+    LauncherProcess program(folder);
+    HWND window = WaitForWindow(program);
+    ASSERT_NE(window, nullptr) << c.name;
+    EXPECT_TRUE(WaitForRates(window, ServiceRates())) << c.name;
+    const Requests requests = service.Requests();
+    EXPECT_EQ(Requests(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()),
+              (Requests{VERSION_REQUEST, SIZE_REQUEST, FILE_REQUEST, RATES_REQUEST}))
+        << c.name;
+    EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), library) << c.name;
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(program.WaitForExit(), 0u) << c.name;
+    // A truncated transfer is a failed one and leaves its part behind; the launcher only takes
+    // an update after a completed download, so it does no harm.
+  }
+}
+
+TEST_F(ProgramTest, ExitDuringAStalledDownloadEndsAtOnce) {
+  const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
+  ASSERT_TRUE(next);
+  const std::vector<std::uint8_t> part(next->begin(), next->begin() + 1000);
+  OfferUpdate(*next, {part, {}, true});  // a thousand bytes, then silence
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitForRequests(3));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  // A worker left to its 30-second receive time-out would miss this bound by far.
+  EXPECT_EQ(program.WaitForExit(10000), 0u);
+  EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), ReadFileBytes(ORVANE_LIBRARY));
+}
+
+TEST_F(ProgramTest, UpdateNowTwiceQuicklyRunsOneRefresh) {
+  ServeRates();
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitForRates(window, ServiceRates()));
+  ASSERT_EQ(service.Requests().size(), 2u);
+  // A slow version answer keeps the first refresh busy while the second click arrives.
+  FakeReply slow(FloatBytes(CLIENT_VERSION), {2, 2});
+  slow.pieceDelay = 500ms;
+  service.SetReply(CMD_GET_VERSION, slow);
+  HWND button = GetDlgItem(window, ID_UPDATE_NOW);
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(ID_UPDATE_NOW, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(ID_UPDATE_NOW, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  ASSERT_TRUE(WaitForRequests(4));
+  std::this_thread::sleep_for(1500ms);  // room for a second refresh, which must not come
+  EXPECT_EQ(service.Requests(), (Requests{VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST, RATES_REQUEST}));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+TEST_F(ProgramTest, TrayDoubleClickHidesAndRestoresOtherClicksDoNothing) {
+  ServeRates();
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  RECT before{};
+  GetWindowRect(window, &before);
+  auto tray = [&](LPARAM mouse) { SendMessageA(window, WM_TRAYNOTIFY_MESSAGE, 0, mouse); };
+  tray(WM_LBUTTONDBLCLK);
+  EXPECT_FALSE(IsWindowVisible(window));
+  for (LPARAM ignored : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP}) tray(ignored);
+  EXPECT_FALSE(IsWindowVisible(window));
+  tray(WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(IsWindowVisible(window));
+  for (LPARAM ignored : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP}) tray(ignored);
+  EXPECT_TRUE(IsWindowVisible(window));
+  RECT after{};
+  GetWindowRect(window, &after);
+  EXPECT_EQ(after.left, before.left);
+  EXPECT_EQ(after.top, before.top);
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+}  // namespace
