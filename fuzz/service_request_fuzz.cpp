@@ -84,9 +84,14 @@ std::vector<std::uint8_t> Expected(const std::uint8_t* data, std::size_t size, c
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Service& service = TheService();
   const int s = socket(AF_INET, SOCK_STREAM, 0);
-  // Thousands of connections a second for a minute would run into the kernel's TIME_WAIT
-  // entries of earlier ones (a connect that fails, or a SYN that meets an old entry and waits
-  // for a retransmission). Each run comes from a source address of its own in 127/8 instead.
+  // Thousands of connections a second for a minute would run out of ephemeral ports in the
+  // kernel's TIME_WAIT entries of earlier ones and make a connect fail. So each run closes with
+  // a reset (no TIME_WAIT on this side) and comes from a source address of its own in 127/8,
+  // with the port chosen at connect time so that ports are shared across addresses.
+  const linger reset{1, 0};
+  setsockopt(s, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  const int late = 1;
+  setsockopt(s, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &late, sizeof late);
   static std::uint32_t run = 0;
   sockaddr_in source{};
   source.sin_family = AF_INET;
@@ -96,7 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   address.sin_family = AF_INET;
   address.sin_port = htons(service.port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) std::abort();
+  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::perror("connect to the service");
+    std::abort();
+  }
   // Sent in two pieces, so that requests split across reads are exercised too.
   const std::size_t first = size > 0 ? data[0] % (size + 1) : 0;
   if (first > 0) send(s, data, first, MSG_NOSIGNAL);
