@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -79,6 +80,38 @@ std::vector<std::uint8_t> Expected(const std::uint8_t* data, std::size_t size, c
   return reply;
 }
 
+// libFuzzer's timer signal interrupts blocking calls; none of them may fail for that.
+bool Readable(int s, int milliseconds) {
+  pollfd wait{s, POLLIN, 0};
+  int ready = 0;
+  do ready = poll(&wait, 1, milliseconds);
+  while (ready < 0 && errno == EINTR);
+  return ready > 0;
+}
+
+bool ConnectThroughSignals(int s, const sockaddr_in& address) {
+  if (connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return true;
+  if (errno != EINTR) return false;
+  // The connect goes on in the background; wait for it to finish and ask how it went.
+  pollfd wait{s, POLLOUT, 0};
+  int ready = 0;
+  do ready = poll(&wait, 1, 10000);
+  while (ready < 0 && errno == EINTR);
+  int error = 0;
+  socklen_t length = sizeof error;
+  return ready > 0 && getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+void SendThroughSignals(int s, const std::uint8_t* bytes, std::size_t length) {
+  while (length > 0) {
+    const ssize_t sent = send(s, bytes, length, MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return;  // the service may close early on a bad request; that is its right
+    bytes += sent;
+    length -= static_cast<std::size_t>(sent);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -101,22 +134,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   address.sin_family = AF_INET;
   address.sin_port = htons(service.port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  if (!ConnectThroughSignals(s, address)) {
     std::perror("connect to the service");
     std::abort();
   }
   // Sent in two pieces, so that requests split across reads are exercised too.
   const std::size_t first = size > 0 ? data[0] % (size + 1) : 0;
-  if (first > 0) send(s, data, first, MSG_NOSIGNAL);
-  if (size > first) send(s, data + first, size - first, MSG_NOSIGNAL);
+  if (first > 0) SendThroughSignals(s, data, first);
+  if (size > first) SendThroughSignals(s, data + first, size - first);
   shutdown(s, SHUT_WR);
 
   std::vector<std::uint8_t> received;
   std::uint8_t chunk[256];
   for (;;) {
-    pollfd wait{s, POLLIN, 0};
-    if (poll(&wait, 1, 10000) <= 0) std::abort();  // the service must answer or close, promptly
-    const ssize_t n = recv(s, chunk, sizeof chunk, 0);
+    if (!Readable(s, 10000)) std::abort();  // the service must answer or close, promptly
+    ssize_t n = 0;
+    do n = recv(s, chunk, sizeof chunk, 0);
+    while (n < 0 && errno == EINTR);
     if (n <= 0) break;
     received.insert(received.end(), chunk, chunk + n);
   }

@@ -3,18 +3,23 @@
 #include <cstdint>
 #include <vector>
 
+BITMAPINFO Bitmap32Info(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
 namespace {
 
 // A w x h, 32 bpp, bottom-up DIB section; both working surfaces share this layout, so the same
 // byte offset addresses the same pixel in each.
 BitmapHandle CreateSurface(HDC dc, int w, int h, std::uint8_t*& bits) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = w;
-  info.bmiHeader.biHeight = h;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = Bitmap32Info(w, h);
   void* memory = nullptr;
   BitmapHandle surface(CreateDIBSection(dc, &info, DIB_RGB_COLORS, &memory, nullptr, 0));
   bits = surface ? static_cast<std::uint8_t*>(memory) : nullptr;
@@ -86,13 +91,7 @@ RegionHandle SkinBitmap::CreateRegion(HDC pattern) const {
 
   // Read the picture once as top-down 32 bpp pixels instead of a GetPixel per pixel.
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = Bitmap32Info(width, -height);
   MemoryDC memory(CreateCompatibleDC(pattern));
   if (!memory || GetDIBits(memory.Get(), m_bitmap.Get(), 0, static_cast<UINT>(height), pixels.data(), &info,
                            DIB_RGB_COLORS) != height)

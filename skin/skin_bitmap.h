@@ -5,6 +5,9 @@
 #include "handle.h"
 #include "keyed_pixels.h"
 
+// The header of a 32 bpp BI_RGB bitmap; a negative height lays the rows top-down.
+BITMAPINFO Bitmap32Info(int width, int height);
+
 // Combines the rectangle (srcX, srcY, srcW, srcH) of `source` into (x, y, w, h) of `destination`
 // with the key colour and a constant opacity, scaling when the sizes differ. True when all copies
 // succeeded; a failure before the last copy leaves the destination untouched.

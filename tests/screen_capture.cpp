@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "skin_bitmap.h"
+
 namespace {
 
 Picture ReadFromDC(HDC source, int x, int y, int width, int height) {
@@ -11,13 +13,7 @@ Picture ReadFromDC(HDC source, int x, int y, int width, int height) {
   picture.width = width;
   picture.height = height;
   picture.bgrx.resize(static_cast<std::size_t>(width) * height * 4);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
+  BITMAPINFO info = Bitmap32Info(width, -height);
   void* bits = nullptr;
   HBITMAP section = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HDC memory = CreateCompatibleDC(source);
