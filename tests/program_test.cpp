@@ -19,13 +19,11 @@
 #include "protocol.h"
 #include "rates_snapshot.h"
 #include "registry_store.h"
+#include "resource.h"
+#include "tray_icon.h"
 
 namespace {
 
-constexpr UINT WM_TRAYNOTIFY_MESSAGE = 0x0401;
-constexpr int IDC_RATE_FIRST = 1500;
-constexpr int IDC_LAST_UPDATED = 2004;
-constexpr int ID_UPDATE_NOW = 3;
 using Texts = std::vector<std::string>;
 using Requests = std::vector<std::vector<std::uint8_t>>;
 
@@ -278,9 +276,9 @@ TEST_F(ProgramTest, UpdateNowTwiceQuicklyRunsOneRefresh) {
   FakeReply slow(FloatBytes(CLIENT_VERSION), {2, 2});
   slow.pieceDelay = 500ms;
   service.SetReply(CMD_GET_VERSION, slow);
-  HWND button = GetDlgItem(window, ID_UPDATE_NOW);
-  PostMessageA(window, WM_COMMAND, MAKEWPARAM(ID_UPDATE_NOW, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-  PostMessageA(window, WM_COMMAND, MAKEWPARAM(ID_UPDATE_NOW, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  HWND button = GetDlgItem(window, IDC_UPDATE_NOW);
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED), reinterpret_cast<LPARAM>(button));
   ASSERT_TRUE(WaitForRequests(4));
   std::this_thread::sleep_for(1500ms);  // room for a second refresh, which must not come
   EXPECT_EQ(service.Requests(), (Requests{VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST, RATES_REQUEST}));
@@ -295,7 +293,7 @@ TEST_F(ProgramTest, TrayDoubleClickHidesAndRestoresOtherClicksDoNothing) {
   ASSERT_NE(window, nullptr);
   RECT before{};
   GetWindowRect(window, &before);
-  auto tray = [&](LPARAM mouse) { SendMessageA(window, WM_TRAYNOTIFY_MESSAGE, 0, mouse); };
+  auto tray = [&](LPARAM mouse) { SendMessageA(window, WM_TRAYNOTIFY, 0, mouse); };
   tray(WM_LBUTTONDBLCLK);
   EXPECT_FALSE(IsWindowVisible(window));
   for (LPARAM ignored : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP}) tray(ignored);
