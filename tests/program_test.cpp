@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,74 @@ TEST_F(ProgramTest, FirstRefreshShowsStoresAndStampsTheServiceRates) {
   PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ(program.WaitForExit(), 0u);
   EXPECT_EQ(program.Messages(), Texts{});
+}
+
+// Seconds since 1601 of a broken-down time; its day of the week is not consulted.
+std::int64_t Seconds(const SYSTEMTIME& time) {
+  FILETIME file{};
+  SystemTimeToFileTime(&time, &file);
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime) /
+         10000000;
+}
+
+SYSTEMTIME FromSeconds(std::int64_t seconds) {
+  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds) * 10000000;
+  const FILETIME file{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  SYSTEMTIME time{};
+  FileTimeToSystemTime(&file, &time);  // fills in the day of the week
+  return time;
+}
+
+// 01:00 UTC on the last Sunday of `month`: when summer time starts (March) and ends (October)
+// in the European Union.
+std::int64_t EuropeanSwitch(WORD year, WORD month) {
+  const std::int64_t firstOfNext = Seconds(SYSTEMTIME{year, static_cast<WORD>(month + 1), 0, 1, 1, 0, 0, 0});
+  const SYSTEMTIME lastDay = FromSeconds(firstOfNext - 86400);
+  return firstOfNext - 86400 * (1 + lastDay.wDayOfWeek);
+}
+
+int BucharestOffsetMinutes(const SYSTEMTIME& utc) {
+  const std::int64_t now = Seconds(utc);
+  const bool summer = now >= EuropeanSwitch(utc.wYear, 3) && now < EuropeanSwitch(utc.wYear, 10);
+  return summer ? 180 : 120;
+}
+
+// Under Wine the zone comes from the TZ variable of the whole run, as Linux users set it, and
+// Windows programs see the same variable; ctest runs this once for each zone of the table. Kiritimati
+// (UTC+14) is on another day than UTC for most of the day, so a stamp taken in UTC also gets the day
+// of the week wrong there.
+TEST_F(ProgramTest, StampIsTheLocalTimeOfTheZoneThatTheTzVariableNames) {
+  struct Zone {
+    const char* name;
+    int (*offsetMinutes)(const SYSTEMTIME& utc);
+  } zones[] = {{"Europe/Bucharest", BucharestOffsetMinutes},
+               {"Asia/Kolkata", [](const SYSTEMTIME&) { return 330; }},
+               {"Pacific/Kiritimati", [](const SYSTEMTIME&) { return 840; }}};
+  const char* tz = std::getenv("TZ");
+  const auto zone =
+      std::find_if(std::begin(zones), std::end(zones), [&](const Zone& z) { return tz && std::string(tz) == z.name; });
+  if (zone == std::end(zones)) GTEST_SKIP() << "runs with TZ set to one of the zones of its table";
+
+  ServeRates();
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return StoredSnapshot().has_value(); }));
+  SYSTEMTIME utc{};
+  GetSystemTime(&utc);
+  const SYSTEMTIME local = FromSeconds(Seconds(utc) + 60 * zone->offsetMinutes(utc));
+  const SystemTime stamp = StoredSnapshot()->lastUpdate;
+  const SYSTEMTIME stored{stamp.wYear, stamp.wMonth,  stamp.wDayOfWeek, stamp.wDay,
+                          stamp.wHour, stamp.wMinute, stamp.wSecond,    stamp.wMilliseconds};
+  std::printf("TZ=%s: stored %04d-%02d-%02d %02d:%02d:%02d (day of week %d), local time %02d:%02d:%02d\n", tz,
+              stored.wYear, stored.wMonth, stored.wDay, stored.wHour, stored.wMinute, stored.wSecond, stored.wDayOfWeek,
+              local.wHour, local.wMinute, local.wSecond);
+  EXPECT_LE(std::abs(Seconds(local) - Seconds(stored)), 60);
+  EXPECT_EQ(stored.wDayOfWeek, FromSeconds(Seconds(stored)).wDayOfWeek);
+  EXPECT_EQ(stored.wDayOfWeek, local.wDayOfWeek);
+  EXPECT_TRUE(WaitUntil([&] { return ControlText(window, IDC_LAST_UPDATED) == FormatLastUpdated(stamp); }));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
 }
 
 TEST_F(ProgramTest, SilentServiceLeavesTheSavedRatesAndTime) {
