@@ -48,6 +48,7 @@ wineserver -w
 expect "the dialog font has Windows' base units after 'wineboot -u'" base_units_are_windows
 
 # No server running: the set-up's first Wine command starts one, which outlives the set-up.
+wineserver -w
 "$tools/wine-run" --prefix "$WINEPREFIX" cmd /c exit >/dev/null 2>&1 </dev/null
 expect "the prefix lock is free as soon as wine-run's set-up is done" flock -n "$WINEPREFIX.lock" true
 expect "wine-run marks the prefix as set up" test -f "$WINEPREFIX/.orvane-ready-2"
