@@ -227,7 +227,9 @@ TEST_F(WindowLayoutTest, EveryControlSitsWhereItsDialogUnitsPutIt) {
   const DialogTemplate dialog = MainTemplate(host.Library());
   ASSERT_EQ(dialog.controls.size(), 7u);
   BITMAP skin{};
-  ASSERT_TRUE(GetObjectA(LoadBitmapA(host.Library(), MAKEINTRESOURCEA(IDB_BUTTON)), sizeof skin, &skin));
+  HBITMAP skinBitmap = LoadBitmapA(host.Library(), MAKEINTRESOURCEA(IDB_BUTTON));
+  ASSERT_TRUE(GetObjectA(skinBitmap, sizeof skin, &skin));
+  DeleteObject(skinBitmap);
   const HFONT font = reinterpret_cast<HFONT>(SendMessageA(host.Window(), WM_GETFONT, 0, 0));
 
   for (const TemplateControl& control : dialog.controls) {
