@@ -9,8 +9,6 @@ namespace {
 HMODULE g_libraryModule = nullptr;
 }
 
-HMODULE LibraryModule() { return g_libraryModule; }
-
 // Windows Sockets is started here rather than when the library is attached: WSAStartup and
 // WSACleanup must not run under the loader lock of DllMain.
 RatesApp::RatesApp() : m_settings(SETTINGS_COMPANY, SETTINGS_APPLICATION) {

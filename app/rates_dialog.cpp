@@ -64,7 +64,6 @@ void RatesDialog::WorkerView::ShowLastUpdated(const SystemTime& time) {
 void RatesDialog::WorkerView::UpdateReady() { PostMessageA(m_dialog.m_hWnd, WM_UPDATE_READY, 0, 0); }
 
 void RatesDialog::OnLastUpdated(const SystemTime& time) {
-  m_lastUpdate = time;
   SetDlgItemTextA(m_hWnd, IDC_LAST_UPDATED, FormatLastUpdated(time).c_str());
 }
 
@@ -178,7 +177,6 @@ void RatesDialog::LoadSnapshot() {
   RatesSnapshot snapshot;
   if (!LoadRatesSnapshot(m_settings, snapshot)) return;  // the boxes keep "0", the line stays empty
   m_rates.Store(snapshot.rates);
-  m_lastUpdate = snapshot.lastUpdate;
   for (int i = 0; i < RATE_COUNT; ++i) SetWindowTextA(m_rateBoxes[i], FormatRate(snapshot.rates[i]).c_str());
   SetDlgItemTextA(m_hWnd, IDC_LAST_UPDATED, FormatLastUpdated(snapshot.lastUpdate).c_str());
 }

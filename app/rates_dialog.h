@@ -26,7 +26,7 @@
 // A refresh has downloaded a newer library: the window ends with result 3.
 inline constexpr UINT WM_UPDATE_READY = 0x8001;
 // A refresh worker hands the stamp of the stored snapshot to the window's thread (lParam: a
-// SystemTime*), which keeps it and shows it.
+// SystemTime*), which shows it.
 inline constexpr UINT WM_LAST_UPDATED = WM_APP + 2;  // WM_APP + 1 is WM_UPDATE_READY
 inline constexpr UINT_PTR UPDATE_TIMER_ID = 1;
 inline constexpr UINT UPDATE_PERIOD_MS = 600000;
@@ -90,7 +90,6 @@ class RatesDialog : public Dialog {
   int m_dragOffsetY = 0;
   HICON m_hTrayIcon = nullptr;
   SharedRates m_rates;
-  SystemTime m_lastUpdate{};
   FlagComboBox m_fromCombo;
   FlagComboBox m_toCombo;
   NumberEdit m_fromEdit;

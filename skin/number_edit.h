@@ -26,7 +26,6 @@ inline constexpr UINT ID_COPY_VALUE = 35000;
 class NumberEdit : public Control {
  public:
   AmountBox& Amount() { return m_amount; }
-  const TypedCounter& Counter() const { return m_counter; }
 
   bool m_bTracking = false;
   bool m_bHover = false;

@@ -28,7 +28,7 @@ class Control {
   // Reflected from the parent.
   virtual void OnDrawItem(const DRAWITEMSTRUCT&) {}
   virtual void OnMeasureItem(MEASUREITEMSTRUCT&) {}
-  virtual int OnCompareItem(const COMPAREITEMSTRUCT&) { return 0; }
+  virtual int OnCompareItem(const COMPAREITEMSTRUCT&) { return 0; }  // 0: the order of insertion
   // A brush to answer the parent's WM_CTLCOLOR* with, or null to leave the answer to the parent.
   virtual HBRUSH OnCtlColor(HDC) { return nullptr; }
 

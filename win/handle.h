@@ -43,8 +43,6 @@ class UniqueHandle {
     m_handle = handle;
   }
 
-  const Traits& GetTraits() const { return m_traits; }
-
  private:
   Type m_handle = Traits::Invalid();
   Traits m_traits{};
