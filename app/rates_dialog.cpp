@@ -11,12 +11,12 @@
 #include "rates_board.h"
 #include "rates_snapshot.h"
 #include "resource.h"
+#include "skin_palette.h"
 
 namespace {
 
 constexpr int WINDOW_SIZE = 400;
 constexpr int CORNER_ELLIPSE = 78;
-constexpr COLORREF AMOUNT_BOX_COLOR = RGB(175, 211, 237);
 constexpr char TOOLTIP_TEXT[] = "Click here to change curency...";
 
 POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
@@ -268,7 +268,7 @@ HBRUSH RatesDialog::OnCtlColor(HDC dc, HWND control) {
   SetBkMode(dc, TRANSPARENT);
   const int id = GetDlgCtrlID(control);
   if (id == IDC_FROM_EDIT || id == IDC_TO_EDIT) {
-    m_controlBrush.Reset(CreateSolidBrush(AMOUNT_BOX_COLOR));
+    m_controlBrush.Reset(CreateSolidBrush(SKIN_LIGHT_BLUE));
     return m_controlBrush.Get();
   }
 

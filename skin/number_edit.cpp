@@ -4,10 +4,7 @@
 #include <vector>
 
 #include "handle.h"
-
-namespace {
-constexpr COLORREF FRAME_COLOR = RGB(175, 211, 237);  // the box's own background colour
-}
+#include "skin_palette.h"
 
 std::string EditAmountBox::Text() const {
   const int length = GetWindowTextLengthA(m_edit.Handle());
@@ -83,7 +80,7 @@ void NumberEdit::DrawFrame() {
   RECT window;
   GetWindowRect(m_hWnd, &window);
   SetWindowOrgEx(dc.Get(), window.left, window.top, nullptr);
-  PenHandle pen(CreatePen(PS_SOLID, 2, m_bHover ? RGB(0, 0, 0) : FRAME_COLOR));
+  PenHandle pen(CreatePen(PS_SOLID, 2, m_bHover ? RGB(0, 0, 0) : SKIN_LIGHT_BLUE));
   Selection brush(dc.Get(), GetStockObject(NULL_BRUSH));
   Selection selectedPen(dc.Get(), pen.Get());
   Rectangle(dc.Get(), window.left + 1, window.top + 1, window.right, window.bottom);
