@@ -23,21 +23,11 @@ POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lPar
 
 }  // namespace
 
-namespace {
-
-ClientConfig ClientConfigFor(std::string libraryPath) {
-  ClientConfig config;
-  config.libraryPath = std::move(libraryPath);
-  return config;
-}
-
-}  // namespace
-
-RatesDialog::RatesDialog(SettingsStore& settings, std::string libraryPath)
+RatesDialog::RatesDialog(SettingsStore& settings, ClientConfig client)
     : Dialog(IDD_MAIN),
       m_settings(settings),
       m_hIcon(LoadModuleIcon(IDI_MAIN)),
-      m_client(*m_sockets, ClientConfigFor(std::move(libraryPath))) {}
+      m_client(*m_sockets, std::move(client)) {}
 
 void RatesDialog::StartRefresh() {
   if (m_stopping) return;

@@ -36,8 +36,9 @@ inline constexpr INT_PTR UPDATE_READY_RESULT = 3;
 // the "Last Updated" line and the two buttons, on a borderless round-cornered 400 x 400 face.
 class RatesDialog : public Dialog {
  public:
-  // `libraryPath`: the library's own file; a downloaded update is written beside it.
-  RatesDialog(SettingsStore& settings, std::string libraryPath);
+  // `client`: where the service is, which version this library is, and the library's own file,
+  // beside which a downloaded update is written.
+  RatesDialog(SettingsStore& settings, ClientConfig client);
 
   // Starts one refresh worker (at start, on the timer and on "&Update Now"); a start while a
   // refresh runs is dropped by the worker.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "file_io.h"
 #include "pe_image.h"
 
 // The update must export this entry, or the launcher could not run it.
@@ -118,22 +119,6 @@ bool RatesClient::FetchUpdateSize(std::int32_t& size) {
   return true;
 }
 
-namespace {
-
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return bytes;
-  std::array<std::uint8_t, DOWNLOAD_CHUNK_SIZE> chunk;
-  std::size_t read = 0;
-  while ((read = std::fread(chunk.data(), 1, chunk.size(), file)) > 0 && bytes.size() <= MAX_UPDATE_SIZE)
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(read));
-  std::fclose(file);
-  return bytes;
-}
-
-}  // namespace
-
 bool RatesClient::UpdateFetcher() {
   if (m_config.libraryPath.empty()) return false;  // nowhere to put a library beside the running one
   float version = 0;
@@ -153,7 +138,8 @@ bool RatesClient::DownloadUpdate(std::int32_t size) {
   CloseSocket();
   if (!received) return false;
   // Only a library that this process can load and run may go on to replace the running one.
-  if (!IsPeLibraryWithExport(ReadWholeFile(path), RUNNING_MACHINE, LIBRARY_EXPORT)) {
+  const auto library = ReadWholeFile(path, MAX_UPDATE_SIZE);
+  if (!library || !IsPeLibraryWithExport(*library, RUNNING_MACHINE, LIBRARY_EXPORT)) {
     std::remove(path.c_str());
     return false;
   }
@@ -161,7 +147,7 @@ bool RatesClient::DownloadUpdate(std::int32_t size) {
 }
 
 bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "w+b");
+  FileStream file(path, "w+b");
   if (!file) return false;
   std::array<std::uint8_t, DOWNLOAD_CHUNK_SIZE> chunk;
   long long total = 0;
@@ -172,16 +158,15 @@ bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
     const bool full = ReceiveAll(chunk.data(), DOWNLOAD_CHUNK_SIZE, &count);
     if (count > 0) {
       written =
-          std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file) == static_cast<std::size_t>(count) &&
+          std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file.Get()) == static_cast<std::size_t>(count) &&
           written;
       total += count;
     }
     if (total >= size || !full) break;
   }
   // Surplus bytes in the last chunk and short writes both show in the final position.
-  const bool complete = written && std::ftell(file) == size;
-  const bool closed = std::fclose(file) == 0;
-  return complete && closed;
+  const bool complete = written && std::ftell(file.Get()) == size;
+  return file.Close() && complete;
 }
 
 void RatesClient::Abort() { m_sockets.Abort(); }

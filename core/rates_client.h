@@ -17,9 +17,7 @@ struct ClientConfig {
   Milliseconds connectTimeout{10000};
   Milliseconds receiveTimeout{30000};  // per receive: a silent service is a failed one
   std::string libraryPath;             // the running library's file; the update goes beside it
-  // The running library's own version. It comes from the build of the code that makes the
-  // configuration, so that one core serves libraries built as different versions.
-  float clientVersion = CLIENT_VERSION;
+  float clientVersion = CLIENT_VERSION;  // the running library's own version
 };
 
 // Why the last command failed, for people who run a service; the program itself only needs

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "file_io.h"
 #include "local_clock.h"
 #include "settings_store.h"
 #include "socket_api.h"
@@ -23,7 +24,7 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
+inline std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path) { return ReadWholeFile(path); }
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // A settings store in memory.
