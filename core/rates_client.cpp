@@ -157,9 +157,9 @@ bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
     int count = 0;
     const bool full = ReceiveAll(chunk.data(), DOWNLOAD_CHUNK_SIZE, &count);
     if (count > 0) {
-      written =
-          std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file.Get()) == static_cast<std::size_t>(count) &&
-          written;
+      written = std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file.Get()) ==
+                    static_cast<std::size_t>(count) &&
+                written;
       total += count;
     }
     if (total >= size || !full) break;

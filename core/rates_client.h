@@ -15,8 +15,8 @@ struct ClientConfig {
   std::string host = ORVANE_RATES_HOST;  // resolved on every connection
   std::uint16_t port = RATES_PORT;
   Milliseconds connectTimeout{10000};
-  Milliseconds receiveTimeout{30000};  // per receive: a silent service is a failed one
-  std::string libraryPath;             // the running library's file; the update goes beside it
+  Milliseconds receiveTimeout{30000};    // per receive: a silent service is a failed one
+  std::string libraryPath;               // the running library's file; the update goes beside it
   float clientVersion = CLIENT_VERSION;  // the running library's own version
 };
 
