@@ -1,7 +1,5 @@
 #include "flag_combo_box.h"
 
-#include "hand_cursor.h"
-
 #include "currency.h"
 #include "offscreen_dc.h"
 #include "skin_palette.h"
@@ -107,21 +105,11 @@ std::optional<LRESULT> FlagComboBox::OnMessage(UINT message, WPARAM, LPARAM) {
     case WM_PAINT:
       OnPaint();
       return 0;
-    case WM_SETCURSOR:
-      return SetHandCursor();
-    case WM_MOUSEMOVE:
-      if (!m_bTracking) m_bTracking = TrackHoverAndLeave(m_hWnd);
-      return std::nullopt;
-    case WM_MOUSEHOVER:
-      m_bHover = true;
-      RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-      return 0;
-    case WM_MOUSELEAVE:
-      m_bTracking = false;
-      m_bHover = false;
-      RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-      return 0;
     default:
       return std::nullopt;
   }
+}
+
+void FlagComboBox::OnHoverChanged() {
+  RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }

@@ -24,6 +24,8 @@ class ComboCurrencyList final : public CurrencyList {
 // through an OffscreenDC, with no drop-down arrow and a light frame while the pointer rests on it.
 class FlagComboBox : public Control {
  public:
+  FlagComboBox() { FollowHover(); }
+
   CurrencyList& Items() { return m_items; }
 
   void OnDrawItem(const DRAWITEMSTRUCT& item) override;
@@ -31,12 +33,11 @@ class FlagComboBox : public Control {
 
   const SkinBitmap* m_pFlagStrip = nullptr;  // borrowed from the owner
   const char* const* m_pLabels = nullptr;    // borrowed: indexed by currency index
-  bool m_bTracking = false;
-  bool m_bHover = false;
 
  protected:
   void OnBind() override;
   std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnHoverChanged() override;
 
  private:
   void OnPaint();
