@@ -28,7 +28,10 @@ class PosixSockets final : public SocketApi {
   PosixSockets(const PosixSockets&) = delete;
   PosixSockets& operator=(const PosixSockets&) = delete;
 
-  std::optional<Ipv4Address> Resolve(const std::string& host) override { return ResolveIpv4(host); }
+  std::optional<Ipv4Address> Resolve(const std::string& host) override {
+    if (m_aborted) return std::nullopt;  // a name look-up can take long, and nothing follows an abort
+    return ResolveIpv4(host);
+  }
 
   SocketHandle Open() override {
     if (m_cancel < 0) return NO_SOCKET;  // a socket that no abort could reach is never opened

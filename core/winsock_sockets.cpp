@@ -48,7 +48,10 @@ class WinsockSockets final : public SocketApi {
   WinsockSockets(const WinsockSockets&) = delete;
   WinsockSockets& operator=(const WinsockSockets&) = delete;
 
-  std::optional<Ipv4Address> Resolve(const std::string& host) override { return ResolveIpv4(host); }
+  std::optional<Ipv4Address> Resolve(const std::string& host) override {
+    if (m_aborted) return std::nullopt;  // a name look-up can take long, and nothing follows an abort
+    return ResolveIpv4(host);
+  }
 
   SocketHandle Open() override {
     if (m_cancel == WSA_INVALID_EVENT) return NO_SOCKET;  // a socket that no abort could reach is never opened

@@ -144,6 +144,7 @@ TEST_F(RatesClientTest, AbortEndsAWaitAtOnce) {
   EXPECT_TRUE(sockets.AllClosedOnce());
   EXPECT_FALSE(client.FetchRates(rates));  // and every later command
   EXPECT_EQ(service.Requests().size(), 1u);
+  EXPECT_EQ(client.LastError(), ClientError::Unresolved) << "not even the name is looked up again";
 }
 
 TEST_F(RatesClientTest, VersionAndSizeQueries) {
