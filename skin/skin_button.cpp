@@ -3,11 +3,8 @@
 namespace {
 constexpr int IMAGE_WIDTH = 93;  // also the hover image's source x
 constexpr int IMAGE_HEIGHT = 27;
+const SkinBitmap NO_SKIN;  // what a button without a skin draws: nothing
 }  // namespace
-
-namespace {
-const SkinBitmap NO_SKIN;
-}
 
 void SkinButton::OnBind() {
   const SkinBitmap& skin = m_pSkin ? *m_pSkin : NO_SKIN;
