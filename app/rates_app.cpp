@@ -9,8 +9,6 @@ namespace {
 HMODULE g_libraryModule = nullptr;
 }
 
-HMODULE LibraryModule() { return g_libraryModule; }
-
 // Windows Sockets is started here rather than when the library is attached: WSAStartup and
 // WSACleanup must not run under the loader lock of DllMain.
 RatesApp::RatesApp() : m_settings(SETTINGS_COMPANY, SETTINGS_APPLICATION) {
@@ -25,8 +23,14 @@ RatesApp::~RatesApp() {
 }
 
 INT_PTR RatesApp::RunMainWindow() {
+  ClientConfig config;
   // The module the launcher loaded; a host that passes none gets this library's own.
-  RatesDialog dialog(m_settings, ModuleFileName(g_libraryModule ? g_libraryModule : ModuleInstance()));
+  config.libraryPath = ModuleFileName(g_libraryModule ? g_libraryModule : ModuleInstance());
+  config.host = ORVANE_RATES_HOST;
+  // Set for this library's own build, so that one core serves libraries built as different
+  // versions.
+  config.clientVersion = static_cast<float>(ORVANE_CLIENT_VERSION);
+  RatesDialog dialog(m_settings, std::move(config));
   return dialog.DoModal(nullptr);
 }
 

@@ -22,9 +22,6 @@ class RatesApp {
   bool m_socketsStarted;
 };
 
-// The module handle of this library as the launcher passed it to RunBrennikDll.
-HMODULE LibraryModule();
-
 // The library's one export. cdecl, undecorated; signals launcherEvents[1] when an update is
 // ready and launcherEvents[0] on every other end of the window.
 extern "C" __declspec(dllexport) void __cdecl RunBrennikDll(HINSTANCE launcherInstance, HMODULE libraryModule,

@@ -2,11 +2,10 @@
 
 #include "currency.h"
 #include "handle.h"
+#include "skin_palette.h"
 
 namespace {
 constexpr int ROWS_PER_COLUMN = 9;
-constexpr int FLAG_WIDTH = 30;
-constexpr int FLAG_HEIGHT = 20;
 constexpr COLORREF TEXT_COLOR = RGB(255, 255, 255);
 }  // namespace
 
@@ -28,7 +27,7 @@ void PaintBoard(HDC dc, const SkinBitmap& background, const SkinBitmap& flagStri
   SetTextColor(dc, TEXT_COLOR);
   for (int i = 0; i < RATE_COUNT; ++i) {
     BoardRow row = BoardLayout(i);
-    flagStrip.Draw(dc, row.flag.x, row.flag.y, FLAG_WIDTH * i, 0, FLAG_WIDTH, FLAG_HEIGHT, 255, KEY_COLOR, true);
+    DrawFlag(flagStrip, dc, row.flag.x, row.flag.y, i);
     DrawTextA(dc, CurrencyCodes[i], -1, &row.label, DT_SINGLELINE | DT_VCENTER);
   }
 }

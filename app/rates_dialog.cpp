@@ -1,7 +1,6 @@
 #include "rates_dialog.h"
 
 #include <commctrl.h>
-#include <windowsx.h>
 
 #include <string>
 
@@ -11,104 +10,56 @@
 #include "rates_board.h"
 #include "rates_snapshot.h"
 #include "resource.h"
+#include "skin_palette.h"
 
 namespace {
 
 constexpr int WINDOW_SIZE = 400;
 constexpr int CORNER_ELLIPSE = 78;
-constexpr COLORREF AMOUNT_BOX_COLOR = RGB(175, 211, 237);
 constexpr char TOOLTIP_TEXT[] = "Click here to change curency...";
 
-POINT PointFrom(LPARAM lParam) { return {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}; }
-
 }  // namespace
 
-namespace {
-
-ClientConfig ClientConfigFor(std::string libraryPath) {
-  ClientConfig config;
-  config.libraryPath = std::move(libraryPath);
-  return config;
-}
-
-}  // namespace
-
-RatesDialog::RatesDialog(SettingsStore& settings, std::string libraryPath)
+RatesDialog::RatesDialog(SettingsStore& settings, ClientConfig client)
     : Dialog(IDD_MAIN),
       m_settings(settings),
       m_hIcon(LoadModuleIcon(IDI_MAIN)),
-      m_client(*m_sockets, ClientConfigFor(std::move(libraryPath))) {}
-
-void RatesDialog::StartRefresh() {
-  if (m_stopping) return;
-  m_workers.Start([this] { RunRefresh({m_busy, m_client, m_rates, m_settings, m_clock, m_workerView}); });
-}
+      m_refresh(settings, m_rates, std::move(client)) {}
 
 void RatesDialog::StartTray() {
   // The shell may take its time over the icon and the balloon; the window does not wait for it.
-  m_workers.Start([window = m_hWnd, icon = m_hTrayIcon] {
+  m_refresh.StartJob([window = m_hWnd, icon = m_hTrayIcon] {
     ShowTrayIcon(window, icon, true);
     ShowTrayBalloon(window, "");
   });
 }
 
-void RatesDialog::WorkerView::ShowRates(const RateTable& rates) {
-  // From the worker, SetWindowText sends WM_SETTEXT to the window's thread and waits for it.
-  for (int i = 0; i < RATE_COUNT; ++i) SetWindowTextA(m_dialog.m_rateBoxes[i], FormatRate(rates[i]).c_str());
+void RatesDialog::ShowRates(const RateTable& rates) {
+  for (int i = 0; i < RATE_COUNT; ++i) SetWindowTextA(m_rateBoxes[i], FormatRate(rates[i]).c_str());
 }
 
-void RatesDialog::WorkerView::ShowLastUpdated(const SystemTime& time) {
-  SendMessageA(m_dialog.m_hWnd, WM_LAST_UPDATED, 0, reinterpret_cast<LPARAM>(&time));
-}
-
-void RatesDialog::WorkerView::UpdateReady() { PostMessageA(m_dialog.m_hWnd, WM_UPDATE_READY, 0, 0); }
-
-void RatesDialog::OnLastUpdated(const SystemTime& time) {
-  m_lastUpdate = time;
+void RatesDialog::ShowLastUpdated(const SystemTime& time) {
   SetDlgItemTextA(m_hWnd, IDC_LAST_UPDATED, FormatLastUpdated(time).c_str());
 }
 
-std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      return OnInitDialog();
-    case WM_PAINT:
-      OnPaint();
-      return 0;
     case WM_ERASEBKGND:
       return TRUE;  // the painting covers the whole client area
     case WM_QUERYDRAGICON:
       return reinterpret_cast<LRESULT>(m_hIcon);
-    case WM_COMMAND:
-      OnCommand(LOWORD(wParam), HIWORD(wParam));
-      return 0;
-    case WM_LBUTTONDOWN:
-      OnLButtonDown(PointFrom(lParam));
-      return std::nullopt;
-    case WM_MOUSEMOVE:
-      OnMouseMove(PointFrom(lParam));
-      return std::nullopt;
-    case WM_LBUTTONUP:
-      OnLButtonUp();
-      return std::nullopt;
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
-      return reinterpret_cast<LRESULT>(OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
-    case WM_TIMER:
-      if (wParam == UPDATE_TIMER_ID) StartRefresh();
-      return std::nullopt;
     case WM_UPDATE_READY:
       StopWorkersAndEnd(UPDATE_READY_RESULT);
       return 0;
+    case WM_SHOW_RATES:
+      ShowRates(RatesOf(lParam));
+      return 0;
     case WM_LAST_UPDATED:
-      OnLastUpdated(*reinterpret_cast<const SystemTime*>(lParam));
+      ShowLastUpdated(LastUpdatedOf(lParam));
       return 0;
     case WM_TRAYNOTIFY:
       m_bVisible = OnTrayNotify(m_hWnd, lParam, m_bVisible);
       return 1;
-    case WM_DESTROY:
-      OnDestroy();
-      return std::nullopt;
     default:
       return std::nullopt;
   }
@@ -120,24 +71,14 @@ bool RatesDialog::PreTranslateMessage(MSG& message) {
 }
 
 BOOL RatesDialog::OnInitDialog() {
-  // "E&xit" first, "&Update Now" second: each binding raises its button to the top of the
-  // sibling order, which is the Tab order.
-  m_exitButton.Bind(m_hWnd, IDCANCEL);
-  m_updateButton.Bind(m_hWnd, IDC_UPDATE_NOW);
-  m_fromCombo.Bind(m_hWnd, IDC_FROM_COMBO);
-  m_fromEdit.Bind(m_hWnd, IDC_FROM_EDIT);
-  m_toCombo.Bind(m_hWnd, IDC_TO_COMBO);
-  m_toEdit.Bind(m_hWnd, IDC_TO_EDIT);
+  m_refresh.ReportTo(m_hWnd);
+  BindControls();
 
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
   m_flagStrip.Attach(LoadModuleBitmap(IDB_FLAGS));
   m_background.Attach(LoadModuleBitmap(IDB_BACKGROUND));
-  for (FlagComboBox* combo : {&m_fromCombo, &m_toCombo}) {
-    combo->m_pFlagStrip = &m_flagStrip;
-    combo->m_pLabels = CurrencyCodes.data();
-  }
 
   SetWindowTextA(m_hWnd, "Orvane");
 
@@ -156,10 +97,38 @@ BOOL RatesDialog::OnInitDialog() {
 
   m_hTrayIcon = LoadModuleIcon(IDI_TRAY, 16);
   StartTray();
-  StartRefresh();
+  m_refresh.Start();
   SetTimer(m_hWnd, UPDATE_TIMER_ID, UPDATE_PERIOD_MS, nullptr);
   CreateTooltip();
   return TRUE;
+}
+
+void RatesDialog::BindControls() {
+  // The pictures and the pointer are the module's; the controls borrow them.
+  m_buttonSkin.Attach(LoadModuleBitmap(IDB_BUTTON));
+  const HCURSOR hand = LoadModuleCursor(IDC_HANDCURSOR);
+  for (SkinButton* button : {&m_exitButton, &m_updateButton}) {
+    button->m_pSkin = &m_buttonSkin;
+    button->UseCursor(hand);
+  }
+  for (FlagComboBox* combo : {&m_fromCombo, &m_toCombo}) {
+    combo->m_pFlagStrip = &m_flagStrip;
+    combo->m_pLabels = CurrencyCodes.data();
+    combo->UseCursor(hand);
+  }
+  m_fromEdit.OnNotification(EN_CHANGE, [this] { m_converter.OnEnChangeFromEdit(); });
+  m_toEdit.OnNotification(EN_CHANGE, [this] { m_converter.OnEnChangeToEdit(); });
+  m_fromCombo.OnNotification(CBN_SELENDOK, [this] { m_converter.OnCbnSelendokFromCombo(); });
+  m_toCombo.OnNotification(CBN_SELENDOK, [this] { m_converter.OnCbnSelendokToCombo(); });
+
+  // "E&xit" first, "&Update Now" second: each binding raises its button to the top of the
+  // sibling order, which is the Tab order.
+  m_exitButton.Bind(m_hWnd, IDCANCEL);
+  m_updateButton.Bind(m_hWnd, IDC_UPDATE_NOW);
+  m_fromCombo.Bind(m_hWnd, IDC_FROM_COMBO);
+  m_fromEdit.Bind(m_hWnd, IDC_FROM_EDIT);
+  m_toCombo.Bind(m_hWnd, IDC_TO_COMBO);
+  m_toEdit.Bind(m_hWnd, IDC_TO_EDIT);
 }
 
 void RatesDialog::CreateRateBoxes() {
@@ -178,9 +147,8 @@ void RatesDialog::LoadSnapshot() {
   RatesSnapshot snapshot;
   if (!LoadRatesSnapshot(m_settings, snapshot)) return;  // the boxes keep "0", the line stays empty
   m_rates.Store(snapshot.rates);
-  m_lastUpdate = snapshot.lastUpdate;
-  for (int i = 0; i < RATE_COUNT; ++i) SetWindowTextA(m_rateBoxes[i], FormatRate(snapshot.rates[i]).c_str());
-  SetDlgItemTextA(m_hWnd, IDC_LAST_UPDATED, FormatLastUpdated(snapshot.lastUpdate).c_str());
+  ShowRates(snapshot.rates);
+  ShowLastUpdated(snapshot.lastUpdate);
 }
 
 void RatesDialog::CreateTooltip() {
@@ -202,7 +170,7 @@ void RatesDialog::CreateTooltip() {
   SendMessageA(m_tooltip, TTM_ACTIVATE, TRUE, 0);
 }
 
-void RatesDialog::OnPaint() {
+bool RatesDialog::OnPaint() {
   PaintDC paint = BeginPaintDC(m_hWnd);
   HDC dc = paint.Get();
   if (IsIconic(m_hWnd)) {
@@ -211,35 +179,29 @@ void RatesDialog::OnPaint() {
     GetClientRect(m_hWnd, &client);
     DrawIcon(dc, (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2,
              (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2, m_hIcon);
-    return;
+    return true;
   }
   PaintBoard(dc, m_background, m_flagStrip, reinterpret_cast<HFONT>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0)));
+  return true;
 }
 
-void RatesDialog::OnCommand(int id, int code) {
+// The converter's notifications are reflected to the controls, which run their handlers.
+void RatesDialog::OnCommand(int id, int code, HWND) {
   switch (id) {
     case IDOK:      // Enter: treated as exit by the caller
     case IDCANCEL:  // "E&xit", Escape, closing
       StopWorkersAndEnd(id);
       break;
     case IDC_UPDATE_NOW:
-      if (code == BN_CLICKED) StartRefresh();
-      break;
-    case IDC_FROM_EDIT:
-      if (code == EN_CHANGE) m_converter.OnEnChangeFromEdit();
-      break;
-    case IDC_TO_EDIT:
-      if (code == EN_CHANGE) m_converter.OnEnChangeToEdit();
-      break;
-    case IDC_FROM_COMBO:
-      if (code == CBN_SELENDOK) m_converter.OnCbnSelendokFromCombo();
-      break;
-    case IDC_TO_COMBO:
-      if (code == CBN_SELENDOK) m_converter.OnCbnSelendokToCombo();
+      if (code == BN_CLICKED) m_refresh.Start();
       break;
     default:
       break;
   }
+}
+
+void RatesDialog::OnTimer(UINT_PTR id) {
+  if (id == UPDATE_TIMER_ID) m_refresh.Start();
 }
 
 void RatesDialog::OnLButtonDown(POINT point) {
@@ -258,7 +220,7 @@ void RatesDialog::OnMouseMove(POINT point) {
   SetWindowPos(m_hWnd, nullptr, point.x + m_dragOffsetX, point.y + m_dragOffsetY, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
 }
 
-void RatesDialog::OnLButtonUp() {
+void RatesDialog::OnLButtonUp(POINT) {
   ReleaseCapture();
   m_bDragging = false;
 }
@@ -270,7 +232,7 @@ HBRUSH RatesDialog::OnCtlColor(HDC dc, HWND control) {
   SetBkMode(dc, TRANSPARENT);
   const int id = GetDlgCtrlID(control);
   if (id == IDC_FROM_EDIT || id == IDC_TO_EDIT) {
-    m_controlBrush.Reset(CreateSolidBrush(AMOUNT_BOX_COLOR));
+    m_controlBrush.Reset(CreateSolidBrush(SKIN_LIGHT_BLUE));
     return m_controlBrush.Get();
   }
 
@@ -293,9 +255,7 @@ HBRUSH RatesDialog::OnCtlColor(HDC dc, HWND control) {
 void RatesDialog::StopWorkersAndEnd(INT_PTR result) {
   // Never killed: the client's abort ends any connect or receive at once, and the join keeps
   // dispatching what the workers send to this window until they have returned.
-  m_stopping = true;
-  m_client.Abort();
-  m_workers.Join();
+  m_refresh.Stop();
   EndDialog(result);
 }
 

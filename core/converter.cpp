@@ -2,6 +2,7 @@
 
 #include "amount.h"
 #include "currency.h"
+#include "scope_exit.h"
 
 namespace {
 
@@ -44,8 +45,8 @@ void Converter::Convert(const AmountBox& source, int sourceCurrency, AmountBox& 
   if (m_converting) return;
   if (sourceCurrency < 0 || targetCurrency < 0) return;  // a side without a choice has nothing to show
   m_converting = 1;
+  const ScopeExit done([this] { m_converting = 0; });
   target.SetText(ConvertAmount(source.Text(), sourceCurrency, targetCurrency, m_rates.Load()));
-  m_converting = 0;
 }
 
 bool Converter::HoldOut(const CurrencyList& chosen, CurrencyList& other, int& heldOut) {

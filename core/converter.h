@@ -23,7 +23,6 @@ class Converter {
 
   int m_toCurrency = -1;    // held out of the from list; -1 until chosen
   int m_fromCurrency = -1;  // held out of the to list; -1 until chosen
-  int m_converting = 0;     // set while an amount handler writes its result
 
  private:
   void Convert(const AmountBox& source, int sourceCurrency, AmountBox& target, int targetCurrency);
@@ -35,4 +34,5 @@ class Converter {
   CurrencyList& m_toList;
   AmountBox& m_toEdit;
   const SharedRates& m_rates;
+  int m_converting = 0;  // set while an amount handler writes its result
 };

@@ -1,5 +1,6 @@
 #include "local_clock.h"
 
+#include <chrono>
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -25,36 +26,24 @@ std::optional<LocalTime> SystemLocalClock::Now() {
 }
 #endif
 
-namespace {
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static constexpr int DAYS[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : DAYS[month - 1];
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's days_from_civil).
-long DaysFromCivil(int year, int month, int day) {
-  year -= month <= 2;
-  const long era = (year >= 0 ? year : year - 399) / 400;
-  const long yearOfEra = year - era * 400;
-  const long dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  const long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-}  // namespace
-
 std::optional<SystemTime> ToSystemTime(const LocalTime& time) {
-  const bool valid = time.year >= 100 && time.year <= 9999 && time.month >= 1 && time.month <= 12 && time.day >= 1 &&
-                     time.day <= DaysInMonth(time.year, time.month) && time.hour >= 0 && time.hour <= 23 &&
-                     time.minute >= 0 && time.minute <= 59 && time.second >= 0 && time.second <= 59;
-  if (!valid) return std::nullopt;
-  // 1970-01-01 was a Thursday (4).
-  const long days = DaysFromCivil(time.year, time.month, time.day);
-  const int dayOfWeek = static_cast<int>(((days % 7) + 7 + 4) % 7);
-  auto field = [](int value) { return static_cast<std::uint16_t>(value); };
-  return SystemTime{field(time.year), field(time.month),  field(dayOfWeek),   field(time.day),
-                    field(time.hour), field(time.minute), field(time.second), 0};
+  using namespace std::chrono;
+  // The calendar types keep day and month in a byte, so the ranges are checked before they wrap.
+  const bool fieldsInRange = time.year >= 100 && time.year <= 9999 && time.month >= 1 && time.month <= 12 &&
+                             time.day >= 1 && time.day <= 31 && time.hour >= 0 && time.hour <= 23 && time.minute >= 0 &&
+                             time.minute <= 59 && time.second >= 0 && time.second <= 59;
+  if (!fieldsInRange) return std::nullopt;
+  const year_month_day date{year{time.year}, month{static_cast<unsigned>(time.month)},
+                            day{static_cast<unsigned>(time.day)}};
+  if (!date.ok()) return std::nullopt;  // the 31st of a short month, the 29th of February of a common year
+  const weekday dayOfWeek{sys_days{date}};
+  auto field = [](auto value) { return static_cast<std::uint16_t>(value); };
+  return SystemTime{.wYear = field(time.year),
+                    .wMonth = field(time.month),
+                    .wDayOfWeek = field(dayOfWeek.c_encoding()),  // 0 = Sunday
+                    .wDay = field(time.day),
+                    .wHour = field(time.hour),
+                    .wMinute = field(time.minute),
+                    .wSecond = field(time.second),
+                    .wMilliseconds = 0};
 }

@@ -3,9 +3,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 
 #include "resolve_ipv4.h"
 #include "socket_wait.h"
@@ -17,9 +21,20 @@ constexpr Milliseconds SEND_TIMEOUT{10000};
 
 class PosixSockets final : public SocketApi {
  public:
-  std::optional<Ipv4Address> Resolve(const std::string& host) override { return ResolveIpv4(host); }
+  PosixSockets() : m_cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~PosixSockets() override {
+    if (m_cancel >= 0) close(m_cancel);
+  }
+  PosixSockets(const PosixSockets&) = delete;
+  PosixSockets& operator=(const PosixSockets&) = delete;
+
+  std::optional<Ipv4Address> Resolve(const std::string& host) override {
+    if (m_aborted) return std::nullopt;  // a name look-up can take long, and nothing follows an abort
+    return ResolveIpv4(host);
+  }
 
   SocketHandle Open() override {
+    if (m_cancel < 0) return NO_SOCKET;  // a socket that no abort could reach is never opened
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
     return fd < 0 ? NO_SOCKET : static_cast<SocketHandle>(fd);
   }
@@ -64,20 +79,33 @@ class PosixSockets final : public SocketApi {
 
   void Close(SocketHandle socket) override { close(Fd(socket)); }
 
-  void Abort() override { m_aborted = true; }
+  void Abort() override {
+    m_aborted = true;
+    // Never read back: the counter stays readable, so every wait from now on ends at once too. A
+    // write fails only on a counter at its maximum, which is readable already.
+    const std::uint64_t one = 1;
+    if (m_cancel >= 0) {
+      [[maybe_unused]] const ssize_t written = write(m_cancel, &one, sizeof one);
+    }
+  }
 
  private:
   static int Fd(SocketHandle socket) { return static_cast<int>(socket); }
 
-  WaitResult Wait(int fd, short events, Milliseconds timeout) {
-    return WaitInSlices(m_aborted, timeout, [&](Milliseconds slice) {
-      pollfd entry{fd, events, 0};
-      const int ready = poll(&entry, 1, static_cast<int>(slice.count()));
-      if (ready < 0) return errno == EINTR ? 0 : -1;
-      return ready > 0 ? 1 : 0;
-    });
+  WaitResult Wait(int fd, short events, Milliseconds timeout) const {
+    const Deadline deadline(timeout);
+    for (;;) {
+      if (m_aborted) return WaitResult::Failed;
+      pollfd entries[] = {{fd, events, 0}, {m_cancel, POLLIN, 0}};
+      const int ready = poll(entries, 2, static_cast<int>(deadline.Left().count()));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0 || entries[1].revents != 0) return WaitResult::Failed;
+      // An error or hang-up counts as ready: the call that follows reports it.
+      return ready == 0 ? WaitResult::TimedOut : WaitResult::Ready;
+    }
   }
 
+  const int m_cancel;  // an eventfd that Abort makes readable
   std::atomic<bool> m_aborted{false};
 };
 

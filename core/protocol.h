@@ -19,13 +19,10 @@ inline constexpr int RATES_REPLY_BYTES = static_cast<int>(RATE_TABLE_BYTES);
 inline constexpr int VERSION_REPLY_BYTES = 4;
 inline constexpr int SIZE_REPLY_BYTES = 4;
 
-// The version of the library being built (the build sets it for the library's own code); in
-// little-endian order the bytes CD CC 8C 3F for 1.1, which is also what services answer when
-// they offer nothing.
-#ifndef ORVANE_CLIENT_VERSION
-#define ORVANE_CLIENT_VERSION 1.1
-#endif
-inline constexpr float CLIENT_VERSION = static_cast<float>(ORVANE_CLIENT_VERSION);
+// The version of the released library, and what services answer when they offer nothing; in
+// little-endian order the bytes CD CC 8C 3F. A library built as another version says so in its
+// client's configuration.
+inline constexpr float CLIENT_VERSION = 1.1f;
 
 inline constexpr int DOWNLOAD_CHUNK_SIZE = 4096;
 // No library of ours comes near this; a larger announcement is not believed.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "file_io.h"
 #include "library_contract.h"
 #include "pe_image.h"
 #include "update_signature.h"
@@ -117,22 +118,6 @@ bool RatesClient::FetchUpdateSize(std::int32_t& size) {
   return true;
 }
 
-namespace {
-
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-  std::vector<std::uint8_t> bytes;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return bytes;
-  std::array<std::uint8_t, DOWNLOAD_CHUNK_SIZE> chunk;
-  std::size_t read = 0;
-  while ((read = std::fread(chunk.data(), 1, chunk.size(), file)) > 0 && bytes.size() <= MAX_UPDATE_SIZE)
-    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(read));
-  std::fclose(file);
-  return bytes;
-}
-
-}  // namespace
-
 bool RatesClient::UpdateFetcher() {
   if (m_config.libraryPath.empty()) return false;  // nowhere to put a library beside the running one
   float version = 0;
@@ -153,9 +138,9 @@ bool RatesClient::DownloadUpdate(std::int32_t size) {
   if (!received) return false;
   // Only a library that this process can load and run, from the holder of the update key, may
   // go on to replace the running one. The library is what precedes the signature block.
-  const std::vector<std::uint8_t> file = ReadWholeFile(path);
-  if (!IsPeLibraryWithExport(SignedPart(file), RUNNING_MACHINE, LIBRARY_EXPORT) || !m_config.updateKey ||
-      CheckUpdateSignature(file, *m_config.updateKey) != SignatureCheck::Valid) {
+  const auto file = ReadWholeFile(path, MAX_UPDATE_SIZE);
+  if (!file || !IsPeLibraryWithExport(SignedPart(*file), RUNNING_MACHINE, LIBRARY_EXPORT) || !m_config.updateKey ||
+      CheckUpdateSignature(*file, *m_config.updateKey) != SignatureCheck::Valid) {
     std::remove(path.c_str());
     return false;
   }
@@ -163,7 +148,7 @@ bool RatesClient::DownloadUpdate(std::int32_t size) {
 }
 
 bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
-  std::FILE* file = std::fopen(path.c_str(), "w+b");
+  FileStream file(path, "w+b");
   if (!file) return false;
   std::array<std::uint8_t, DOWNLOAD_CHUNK_SIZE> chunk;
   long long total = 0;
@@ -173,17 +158,16 @@ bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
     int count = 0;
     const bool full = ReceiveAll(chunk.data(), DOWNLOAD_CHUNK_SIZE, &count);
     if (count > 0) {
-      written =
-          std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file) == static_cast<std::size_t>(count) &&
-          written;
+      written = std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file.Get()) ==
+                    static_cast<std::size_t>(count) &&
+                written;
       total += count;
     }
     if (total >= size || !full) break;
   }
   // Surplus bytes in the last chunk and short writes both show in the final position.
-  const bool complete = written && std::ftell(file) == size;
-  const bool closed = std::fclose(file) == 0;
-  return complete && closed;
+  const bool complete = written && std::ftell(file.Get()) == size;
+  return file.Close() && complete;
 }
 
 void RatesClient::Abort() { m_sockets.Abort(); }

@@ -16,11 +16,9 @@ struct ClientConfig {
   std::string host = ORVANE_RATES_HOST;  // resolved on every connection
   std::uint16_t port = RATES_PORT;
   Milliseconds connectTimeout{10000};
-  Milliseconds receiveTimeout{30000};  // per receive: a silent service is a failed one
-  std::string libraryPath;             // the running library's file; the update goes beside it
-  // The running library's own version. It comes from the build of the code that makes the
-  // configuration, so that one core serves libraries built as different versions.
-  float clientVersion = CLIENT_VERSION;
+  Milliseconds receiveTimeout{30000};    // per receive: a silent service is a failed one
+  std::string libraryPath;               // the running library's file; the update goes beside it
+  float clientVersion = CLIENT_VERSION;  // the running library's own version
   // The key that an update must be signed with; without one no update is accepted.
   std::optional<UpdateKey> updateKey = BuildUpdateKey();
 };

@@ -1,25 +1,11 @@
 #include "refresh_cycle.h"
 
 #include "rates_snapshot.h"
-
-namespace {
-
-class BusyRelease {
- public:
-  explicit BusyRelease(std::atomic<bool>& busy) : m_busy(busy) {}
-  ~BusyRelease() { m_busy.store(false); }
-  BusyRelease(const BusyRelease&) = delete;
-  BusyRelease& operator=(const BusyRelease&) = delete;
-
- private:
-  std::atomic<bool>& m_busy;
-};
-
-}  // namespace
+#include "scope_exit.h"
 
 RefreshOutcome RunRefresh(const RefreshParts& parts) {
   if (parts.busy.exchange(true)) return RefreshOutcome::Dropped;
-  const BusyRelease release(parts.busy);
+  const ScopeExit release([&busy = parts.busy] { busy.store(false); });
 
   if (parts.client.UpdateFetcher()) {
     parts.view.UpdateReady();

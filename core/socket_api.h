@@ -20,8 +20,8 @@ inline constexpr int RECEIVE_FAILED = -1;  // an error or an abort
 inline constexpr int RECEIVE_TIMED_OUT = -2;
 
 // The few socket operations the rates client needs, over Winsock or POSIX sockets. Every wait
-// has a time-out, and Abort from any thread makes pending and later waits fail at once, so a
-// worker blocked on the network can always be stopped.
+// has a time-out, and Abort from any thread makes a pending wait and every later call fail at
+// once, so a worker blocked on the network can always be stopped.
 class SocketApi {
  public:
   virtual ~SocketApi() = default;

@@ -1,31 +1,27 @@
 #pragma once
 
-#include <algorithm>
-#include <atomic>
 #include <chrono>
 
 #include "socket_api.h"
 
-// Waits are cut into short slices so that an abort from another thread is seen within one
-// slice, on every platform and for every kind of wait (connect included), without relying on
-// what closing or shutting down a socket does to a thread blocked on it.
-inline constexpr Milliseconds WAIT_SLICE{50};
-
+// A wait sleeps on the socket and on the layer's cancel signal together: an abort from another
+// thread ends it at once, with no periodic wake-ups while a transfer runs.
 enum class WaitResult { Ready, TimedOut, Failed };
 
-// pollOnce(slice) answers 1 when ready, 0 when not yet, -1 on failure.
-template <typename PollOnce>
-WaitResult WaitInSlices(const std::atomic<bool>& aborted, Milliseconds timeout, PollOnce pollOnce) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (aborted.load()) return WaitResult::Failed;
-    const auto left = std::chrono::duration_cast<Milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() < 0) return WaitResult::TimedOut;
-    const int ready = pollOnce(std::min(left, WAIT_SLICE));
-    if (ready < 0 || aborted.load()) return WaitResult::Failed;
-    if (ready > 0) return WaitResult::Ready;
+// The end of a wait that may be woken early by things that do not end it (a signal, an event of
+// no interest), so that each sleep takes only what is left.
+class Deadline {
+ public:
+  explicit Deadline(Milliseconds timeout) : m_end(std::chrono::steady_clock::now() + timeout) {}
+  // What is left, rounded up so that a wait never ends before the deadline; 0 once it has passed.
+  Milliseconds Left() const {
+    const auto left = std::chrono::ceil<Milliseconds>(m_end - std::chrono::steady_clock::now());
+    return left.count() > 0 ? left : Milliseconds{0};
   }
-}
+
+ private:
+  std::chrono::steady_clock::time_point m_end;
+};
 
 // What a receive answers when its wait did not end with data to read.
 inline int ReceiveResultOf(WaitResult result) {

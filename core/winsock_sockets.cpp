@@ -1,6 +1,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <atomic>
+
 #include "resolve_ipv4.h"
 #include "socket_wait.h"
 
@@ -9,11 +11,50 @@ namespace {
 // Sending 8 bytes never fills a socket buffer; this only bounds a peer that stops reading.
 constexpr Milliseconds SEND_TIMEOUT{10000};
 
+// An event that a socket's network events set until the wait is over; the association ends
+// before the event is closed.
+class SocketEvent {
+ public:
+  SocketEvent(SOCKET s, long events) : m_socket(s), m_event(WSACreateEvent()) {
+    m_selected = m_event != WSA_INVALID_EVENT && WSAEventSelect(s, m_event, events) == 0;
+  }
+  ~SocketEvent() {
+    if (m_selected) WSAEventSelect(m_socket, nullptr, 0);
+    if (m_event != WSA_INVALID_EVENT) WSACloseEvent(m_event);
+  }
+  SocketEvent(const SocketEvent&) = delete;
+  SocketEvent& operator=(const SocketEvent&) = delete;
+
+  bool Selected() const { return m_selected; }
+  WSAEVENT Get() const { return m_event; }
+  // Clears the event and the socket's record of what happened, so that the next one sets it again.
+  void Reset() const {
+    WSANETWORKEVENTS happened{};
+    WSAEnumNetworkEvents(m_socket, m_event, &happened);
+  }
+
+ private:
+  SOCKET m_socket;
+  WSAEVENT m_event;
+  bool m_selected = false;
+};
+
 class WinsockSockets final : public SocketApi {
  public:
-  std::optional<Ipv4Address> Resolve(const std::string& host) override { return ResolveIpv4(host); }
+  WinsockSockets() : m_cancel(WSACreateEvent()) {}
+  ~WinsockSockets() override {
+    if (m_cancel != WSA_INVALID_EVENT) WSACloseEvent(m_cancel);
+  }
+  WinsockSockets(const WinsockSockets&) = delete;
+  WinsockSockets& operator=(const WinsockSockets&) = delete;
+
+  std::optional<Ipv4Address> Resolve(const std::string& host) override {
+    if (m_aborted) return std::nullopt;  // a name look-up can take long, and nothing follows an abort
+    return ResolveIpv4(host);
+  }
 
   SocketHandle Open() override {
+    if (m_cancel == WSA_INVALID_EVENT) return NO_SOCKET;  // a socket that no abort could reach is never opened
     const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s == INVALID_SOCKET) return NO_SOCKET;
     u_long nonBlocking = 1;
@@ -61,28 +102,49 @@ class WinsockSockets final : public SocketApi {
 
   void Close(SocketHandle socket) override { closesocket(static_cast<SOCKET>(socket)); }
 
-  void Abort() override { m_aborted = true; }
+  void Abort() override {
+    m_aborted = true;
+    WSASetEvent(m_cancel);  // manual reset and never reset: every later wait ends at once too
+  }
 
  private:
   enum class Direction { Read, Write };
 
-  WaitResult Wait(SOCKET s, Direction direction, Milliseconds timeout) {
-    return WaitInSlices(m_aborted, timeout, [&](Milliseconds slice) {
-      fd_set ready;
-      fd_set failed;
-      FD_ZERO(&ready);
-      FD_ZERO(&failed);
-      FD_SET(s, &ready);
-      FD_SET(s, &failed);  // a failed non-blocking connect shows here, not as writable
-      timeval wait{0, static_cast<long>(slice.count() * 1000)};
-      const int count = direction == Direction::Read ? select(0, &ready, nullptr, &failed, &wait)
-                                                     : select(0, nullptr, &ready, &failed, &wait);
-      if (count == SOCKET_ERROR) return -1;
-      if (FD_ISSET(s, &failed)) return -1;
-      return count > 0 ? 1 : 0;
-    });
+  // The socket's event is armed before the state is looked at, so nothing that happens between
+  // the look and the sleep is missed.
+  WaitResult Wait(SOCKET s, Direction direction, Milliseconds timeout) const {
+    const Deadline deadline(timeout);
+    const SocketEvent network(s, direction == Direction::Read ? FD_READ | FD_CLOSE : FD_WRITE | FD_CONNECT | FD_CLOSE);
+    if (!network.Selected()) return WaitResult::Failed;
+    for (;;) {
+      if (m_aborted) return WaitResult::Failed;
+      const int state = PollNow(s, direction);
+      if (state != 0) return state > 0 ? WaitResult::Ready : WaitResult::Failed;
+      const WSAEVENT events[] = {m_cancel, network.Get()};
+      const DWORD woken =
+          WSAWaitForMultipleEvents(2, events, FALSE, static_cast<DWORD>(deadline.Left().count()), FALSE);
+      if (woken == WSA_WAIT_TIMEOUT) return WaitResult::TimedOut;
+      if (woken != WSA_WAIT_EVENT_0 + 1) return WaitResult::Failed;  // the abort, or a failed wait
+      network.Reset();
+    }
   }
 
+  // 1 when the socket is ready for `direction`, 0 when not yet, -1 when it has failed.
+  static int PollNow(SOCKET s, Direction direction) {
+    fd_set ready;
+    fd_set failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);  // a failed non-blocking connect shows here, not as writable
+    timeval now{0, 0};
+    const int count = direction == Direction::Read ? select(0, &ready, nullptr, &failed, &now)
+                                                   : select(0, nullptr, &ready, &failed, &now);
+    if (count == SOCKET_ERROR || FD_ISSET(s, &failed)) return -1;
+    return count > 0 ? 1 : 0;
+  }
+
+  const WSAEVENT m_cancel;  // manual reset; Abort sets it
   std::atomic<bool> m_aborted{false};
 };
 

@@ -1,18 +1,14 @@
 #include "flag_combo_box.h"
 
-#include "hand_cursor.h"
-
 #include "currency.h"
 #include "offscreen_dc.h"
+#include "skin_palette.h"
 
 namespace {
 
 constexpr COLORREF FILL_COLOR = RGB(14, 123, 200);
-constexpr COLORREF FRAME_COLOR = RGB(175, 211, 237);
 constexpr COLORREF TEXT_COLOR = RGB(255, 255, 255);
 constexpr int ITEM_HEIGHT = 20;
-constexpr int FLAG_WIDTH = 30;
-constexpr int FLAG_HEIGHT = 20;
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
   // ExtTextOut's opaque fill, which leaves the colour as the context's background colour.
@@ -21,7 +17,7 @@ void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
 }
 
 void DrawFrame(HDC dc, const RECT& rect) {
-  PenHandle pen(CreatePen(PS_SOLID, 1, FRAME_COLOR));
+  PenHandle pen(CreatePen(PS_SOLID, 1, SKIN_LIGHT_BLUE));
   Selection brush(dc, GetStockObject(NULL_BRUSH));
   Selection selectedPen(dc, pen.Get());
   Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
@@ -68,8 +64,7 @@ void FlagComboBox::OnDrawItem(const DRAWITEMSTRUCT& item) {
     rect.right = client.right - 1;  // over the place of the drop-down button too
   }
   FillSolid(dc, rect, FILL_COLOR);
-  if (known && m_pFlagStrip)
-    m_pFlagStrip->Draw(dc, rect.left, rect.top, FLAG_WIDTH * index, 0, FLAG_WIDTH, FLAG_HEIGHT, 255, KEY_COLOR, true);
+  if (known && m_pFlagStrip) DrawFlag(*m_pFlagStrip, dc, rect.left, rect.top, index);
 
   RECT text = rect;
   text.left += 37;
@@ -110,21 +105,11 @@ std::optional<LRESULT> FlagComboBox::OnMessage(UINT message, WPARAM, LPARAM) {
     case WM_PAINT:
       OnPaint();
       return 0;
-    case WM_SETCURSOR:
-      return SetHandCursor();
-    case WM_MOUSEMOVE:
-      if (!m_bTracking) m_bTracking = TrackHoverAndLeave(m_hWnd);
-      return std::nullopt;
-    case WM_MOUSEHOVER:
-      m_bHover = true;
-      RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-      return 0;
-    case WM_MOUSELEAVE:
-      m_bTracking = false;
-      m_bHover = false;
-      RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-      return 0;
     default:
       return std::nullopt;
   }
+}
+
+void FlagComboBox::OnHoverChanged() {
+  RedrawWindow(m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }

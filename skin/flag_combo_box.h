@@ -24,22 +24,20 @@ class ComboCurrencyList final : public CurrencyList {
 // through an OffscreenDC, with no drop-down arrow and a light frame while the pointer rests on it.
 class FlagComboBox : public Control {
  public:
-  void InsertCurrency(int currency) { ::InsertCurrency(m_items, currency); }
-  int FindCurrency(int currency) const { return ::FindCurrency(m_items, currency); }
+  FlagComboBox() { FollowHover(); }
+
   CurrencyList& Items() { return m_items; }
 
   void OnDrawItem(const DRAWITEMSTRUCT& item) override;
   void OnMeasureItem(MEASUREITEMSTRUCT& item) override;
-  int OnCompareItem(const COMPAREITEMSTRUCT&) override { return 0; }  // the order comes from InsertCurrency
 
   const SkinBitmap* m_pFlagStrip = nullptr;  // borrowed from the owner
   const char* const* m_pLabels = nullptr;    // borrowed: indexed by currency index
-  bool m_bTracking = false;
-  bool m_bHover = false;
 
  protected:
   void OnBind() override;
   std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnHoverChanged() override;
 
  private:
   void OnPaint();

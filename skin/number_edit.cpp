@@ -4,10 +4,8 @@
 #include <vector>
 
 #include "handle.h"
-
-namespace {
-constexpr COLORREF FRAME_COLOR = RGB(175, 211, 237);  // the box's own background colour
-}
+#include "scope_exit.h"
+#include "skin_palette.h"
 
 std::string EditAmountBox::Text() const {
   const int length = GetWindowTextLengthA(m_edit.Handle());
@@ -33,18 +31,6 @@ std::optional<LRESULT> NumberEdit::OnMessage(UINT message, WPARAM wParam, LPARAM
       if (LOWORD(wParam) != ID_COPY_VALUE) return std::nullopt;
       CopyValue();
       return 0;
-    case WM_MOUSEMOVE:
-      if (!m_bTracking) m_bTracking = TrackHoverAndLeave(m_hWnd);
-      return std::nullopt;
-    case WM_MOUSEHOVER:
-      m_bHover = true;
-      DrawFrame();
-      return 0;
-    case WM_MOUSELEAVE:
-      m_bTracking = false;
-      m_bHover = false;
-      DrawFrame();
-      return 0;
     case WM_NCPAINT:
       DrawFrame();
       return 0;
@@ -63,18 +49,16 @@ void NumberEdit::ShowContextMenu(int x, int y) {
 void NumberEdit::CopyValue() {
   const std::string text = m_amount.Text();
   if (!OpenClipboard(m_hWnd)) return;
+  const ScopeExit close([] { CloseClipboard(); });
   EmptyClipboard();
   // Once emptied the clipboard has lost its old contents; when no block can be had it stays empty.
-  if (HGLOBAL block = GlobalAlloc(GMEM_DDESHARE | GMEM_MOVEABLE, text.size() + 1)) {
-    if (void* bytes = GlobalLock(block)) {
-      std::memcpy(bytes, text.c_str(), text.size() + 1);
-      GlobalUnlock(block);
-      if (!SetClipboardData(CF_TEXT, block)) GlobalFree(block);
-    } else {
-      GlobalFree(block);
-    }
-  }
-  CloseClipboard();
+  GlobalMemory block(GlobalAlloc(GMEM_DDESHARE | GMEM_MOVEABLE, text.size() + 1));
+  if (!block) return;
+  void* bytes = GlobalLock(block.Get());
+  if (!bytes) return;
+  std::memcpy(bytes, text.c_str(), text.size() + 1);
+  GlobalUnlock(block.Get());
+  if (SetClipboardData(CF_TEXT, block.Get())) block.Release();  // the clipboard owns it now
 }
 
 void NumberEdit::DrawFrame() {
@@ -83,7 +67,7 @@ void NumberEdit::DrawFrame() {
   RECT window;
   GetWindowRect(m_hWnd, &window);
   SetWindowOrgEx(dc.Get(), window.left, window.top, nullptr);
-  PenHandle pen(CreatePen(PS_SOLID, 2, m_bHover ? RGB(0, 0, 0) : FRAME_COLOR));
+  PenHandle pen(CreatePen(PS_SOLID, 2, m_bHover ? RGB(0, 0, 0) : SKIN_LIGHT_BLUE));
   Selection brush(dc.Get(), GetStockObject(NULL_BRUSH));
   Selection selectedPen(dc.Get(), pen.Get());
   Rectangle(dc.Get(), window.left + 1, window.top + 1, window.right, window.bottom);

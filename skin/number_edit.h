@@ -25,14 +25,13 @@ inline constexpr UINT ID_COPY_VALUE = 35000;
 // the pointer rests on it and in the box's background colour otherwise.
 class NumberEdit : public Control {
  public:
-  AmountBox& Amount() { return m_amount; }
-  const TypedCounter& Counter() const { return m_counter; }
+  NumberEdit() { FollowHover(); }
 
-  bool m_bTracking = false;
-  bool m_bHover = false;
+  AmountBox& Amount() { return m_amount; }
 
  protected:
   std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnHoverChanged() override { DrawFrame(); }
 
  private:
   void ShowContextMenu(int x, int y);

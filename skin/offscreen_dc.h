@@ -22,5 +22,5 @@ class OffscreenDC {
   BOOL m_bOffscreen;
   MemoryDC m_memory;
   BitmapHandle m_offscreenBitmap;
-  HGDIOBJ m_pPrevBitmap = nullptr;
+  Selection m_selected;  // after the bitmap: deselects it before it is deleted
 };

@@ -4,20 +4,21 @@
 #include "skin_bitmap.h"
 
 // A push button of the template drawn as one of the two 93 x 27 images of the button skin
-// (normal, or hover while the pointer rests on it), with its caption centred over it, the hand
-// cursor, and its window cut to the shape of the normal image. Clicks stay ordinary BN_CLICKED.
+// (normal, or hover while the pointer rests on it), with its caption centred over it, and its
+// window cut to the shape of the normal image. Clicks stay ordinary BN_CLICKED.
 class SkinButton : public Control {
  public:
+  SkinButton() { FollowHover(); }
+
   void OnDrawItem(const DRAWITEMSTRUCT& item) override;
 
-  bool m_bHover = false;
-  bool m_bTracking = false;
+  const SkinBitmap* m_pSkin = nullptr;  // borrowed from the owner; set before Bind
 
  protected:
   void OnBind() override;
   std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnHoverChanged() override;
 
  private:
-  SkinBitmap m_skin;
   bool m_bShaped = false;  // the region has been given to the window, which owns it from then on
 };

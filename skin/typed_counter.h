@@ -8,6 +8,7 @@ class TypedCounter {
   // Counts `ch` and answers whether the edit control may insert it.
   bool Accept(char ch);
 
+ private:
   bool m_bDotTyped = false;
   int m_nTyped = 0;
   int m_nDotPos = -1;  // m_nTyped right after the point was counted; -1 while none is

@@ -89,7 +89,7 @@ class ConverterTest : public ::testing::Test {
   int Selected(const ComboLikeList& list) const { return list.ItemData(list.selection); }
 
   // The converter's invariants, which hold after every handler.
-  void ExpectHoldOutInvariants() const {
+  void ExpectHoldOutInvariants() {
     ASSERT_NE(fromList.selection, -1);
     ASSERT_NE(toList.selection, -1);
     EXPECT_EQ(converter.m_toCurrency, Selected(toList));
@@ -97,7 +97,18 @@ class ConverterTest : public ::testing::Test {
     EXPECT_NE(Selected(fromList), Selected(toList));
     EXPECT_EQ(fromList.items, OrderedAllBut(converter.m_toCurrency));
     EXPECT_EQ(toList.items, OrderedAllBut(converter.m_fromCurrency));
-    EXPECT_EQ(converter.m_converting, 0);
+    ExpectTypingConverts();
+  }
+
+  // The converter is not left inside a write of its own: typing in the from box still converts
+  // into the to box. Both boxes are put back as they were afterwards.
+  void ExpectTypingConverts() {
+    const NotifyingBox from = fromEdit;
+    const NotifyingBox to = toEdit;
+    fromEdit.Type(fromEdit.text);
+    EXPECT_EQ(toEdit.programWrites, to.programWrites + 1);
+    fromEdit = from;
+    toEdit = to;
   }
 
   static std::vector<int> OrderedAllBut(int heldOut) {

@@ -46,16 +46,6 @@ std::vector<std::uint8_t> RatesBytes(const RateTable& rates) {
   return bytes;
 }
 
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds bound = 60s) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
-}
-
 struct WindowSearch {
   DWORD processId;
   HWND found;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
 #include "fake_rates_service.h"
@@ -133,17 +136,26 @@ TEST_F(RatesClientTest, AbortEndsAWaitAtOnce) {
   ClientConfig config = Config(service.Port());
   config.receiveTimeout = Milliseconds(120000);  // without the abort the test would hang
   RatesClient client(sockets, config);
+  std::atomic<std::chrono::steady_clock::rep> aborted{0};
   std::thread stopper([&] {
     while (service.Requests().empty() || service.Requests()[0].size() < 8) std::this_thread::yield();
+    aborted = std::chrono::steady_clock::now().time_since_epoch().count();
     client.Abort();
   });
   RateTable rates{};
   EXPECT_FALSE(client.FetchRates(rates));
+  const auto ended = std::chrono::steady_clock::now().time_since_epoch().count();
   stopper.join();
+  // Recorded, not judged: a loaded machine may be slow to run the woken thread.
+  const auto waited = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::duration(ended - aborted.load()));
+  RecordProperty("receive_ended_us", static_cast<int>(waited.count()));
+  std::printf("receive ended %lld us after Abort\n", static_cast<long long>(waited.count()));
   EXPECT_EQ(client.LastError(), ClientError::ReceiveFailed);
   EXPECT_TRUE(sockets.AllClosedOnce());
   EXPECT_FALSE(client.FetchRates(rates));  // and every later command
   EXPECT_EQ(service.Requests().size(), 1u);
+  EXPECT_EQ(client.LastError(), ClientError::Unresolved) << "not even the name is looked up again";
 }
 
 TEST_F(RatesClientTest, VersionAndSizeQueries) {

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "control.h"
@@ -19,6 +21,9 @@ constexpr UINT WM_THROW = WM_APP + 1;
 // Records what reaches it, as a peer would see it.
 class RecordingControl : public Control {
  public:
+  explicit RecordingControl(bool followsHover = false) {
+    if (followsHover) FollowHover();
+  }
   void OnDrawItem(const DRAWITEMSTRUCT& item) override { drawn.push_back(item.CtlID); }
   void OnMeasureItem(MEASUREITEMSTRUCT& item) override {
     measured.push_back(item.CtlID);
@@ -33,11 +38,13 @@ class RecordingControl : public Control {
   int colourRequests = 0;
   int bound = 0;
   int charsSeen = 0;
+  int hoverChanges = 0;
   bool answerColour = false;
   BrushHandle brush{CreateSolidBrush(RGB(1, 2, 3))};
 
  protected:
   void OnBind() override { ++bound; }
+  void OnHoverChanged() override { ++hoverChanges; }
   std::optional<LRESULT> OnMessage(UINT message, WPARAM, LPARAM) override {
     if (message == WM_CHAR) ++charsSeen;
     return std::nullopt;
@@ -48,21 +55,40 @@ class ProbeDialog : public Dialog {
  public:
   explicit ProbeDialog(int id = TEMPLATE_ID) : Dialog(id) {}
 
-  RecordingControl button, combo, edit;
+  RecordingControl button, combo{true}, edit;
   int parentColourRequests = 0;
   int cancelsSeen = 0;
   bool survivedThrow = false;
+  int editChanges = 0;
+  std::vector<std::pair<int, int>> commands;  // (id, code) as the dialog's OnCommand saw them
+  std::vector<bool> hoverSeen;                // the combo's m_bHover after each hover message
+  bool trackingAfterLeave = true;
+  LRESULT cursorAnswer = 0;
+  bool handShown = false;
 
  protected:
-  std::optional<LRESULT> OnMessage(UINT message, WPARAM wParam, LPARAM) override {
+  BOOL OnInitDialog() override {
+    button.Bind(m_hWnd, BUTTON_ID);
+    combo.Bind(m_hWnd, COMBO_ID);
+    edit.Bind(m_hWnd, EDIT_ID);
+    edit.OnNotification(EN_CHANGE, [this] { ++editChanges; });
+    PostMessageA(m_hWnd, WM_RUN_SCRIPT, 0, 0);
+    return TRUE;
+  }
+  HBRUSH OnCtlColor(HDC, HWND) override {
+    ++parentColourRequests;
+    return nullptr;
+  }
+  void OnCommand(int id, int code, HWND) override {
+    commands.emplace_back(id, code);
+    if (id != IDCANCEL) return;
+    ++cancelsSeen;
+    EndDialog(IDCANCEL);
+  }
+  std::optional<LRESULT> OnMessage(UINT message, WPARAM, LPARAM) override {
     switch (message) {
-      case WM_INITDIALOG:
-        button.Bind(m_hWnd, BUTTON_ID);
-        combo.Bind(m_hWnd, COMBO_ID);
-        edit.Bind(m_hWnd, EDIT_ID);
-        PostMessageA(m_hWnd, WM_RUN_SCRIPT, 0, 0);
-        return TRUE;
       case WM_RUN_SCRIPT:
+        RunHoverAndCommandScript();
         combo.Send(CB_INSERTSTRING, static_cast<WPARAM>(-1), 7);  // measured on insertion
         RedrawWindow(button.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
         RedrawWindow(edit.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
@@ -73,17 +99,24 @@ class ProbeDialog : public Dialog {
         return 0;
       case WM_THROW:
         throw std::runtime_error("a handler failed");
-      case WM_CTLCOLOREDIT:
-        ++parentColourRequests;
-        return std::nullopt;
-      case WM_COMMAND:
-        if (LOWORD(wParam) != IDCANCEL) return std::nullopt;
-        ++cancelsSeen;
-        EndDialog(IDCANCEL);
-        return 0;
       default:
         return std::nullopt;
     }
+  }
+  void RunHoverAndCommandScript() {
+    SetWindowTextA(edit.Handle(), "42");  // EN_CHANGE, reflected to the edit's handler
+    SendMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(BUTTON_ID, BN_CLICKED), reinterpret_cast<LPARAM>(button.Handle()));
+    for (UINT message : {WM_MOUSEHOVER, WM_MOUSELEAVE}) {
+      combo.Send(message);
+      hoverSeen.push_back(combo.m_bHover);
+    }
+    trackingAfterLeave = combo.m_bTracking;
+    button.Send(WM_MOUSEHOVER);  // a control that does not follow the pointer ignores it
+    const HCURSOR hand = LoadCursorA(nullptr, MAKEINTRESOURCEA(32649));  // IDC_HAND
+    combo.UseCursor(hand);
+    cursorAnswer =
+        combo.Send(WM_SETCURSOR, reinterpret_cast<WPARAM>(combo.Handle()), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    handShown = GetCursor() == hand;
   }
   bool PreTranslateMessage(MSG& message) override {
     // Escape reaches the dialog manager only after the failed handler, so the run gets that far.
@@ -115,9 +148,43 @@ TEST(DialogLayer, ReflectsOwnerDrawAndColourToBoundControlsAndEndsOnEscape) {
   EXPECT_EQ(dialog.edit.charsSeen, 1) << "the subclass sees the control's own messages";
   EXPECT_TRUE(dialog.survivedThrow) << "an exception in a handler does not end the run";
   EXPECT_EQ(dialog.cancelsSeen, 1) << "Escape is IDCANCEL through the dialog manager";
+  // A notification with a handler on its control runs that handler instead of OnCommand.
+  EXPECT_GE(dialog.editChanges, 1);
+  EXPECT_EQ(std::count(dialog.commands.begin(), dialog.commands.end(), std::make_pair(EDIT_ID, int{EN_CHANGE})), 0);
+  EXPECT_EQ(std::count(dialog.commands.begin(), dialog.commands.end(), std::make_pair(BUTTON_ID, int{BN_CLICKED})), 1);
   // The subclass went with the window.
   EXPECT_EQ(dialog.button.Handle(), nullptr);
   EXPECT_EQ(dialog.edit.Handle(), nullptr);
+}
+
+TEST(ControlLayer, FollowsHoverForControlsThatAskAndAnswersTheirCursor) {
+  ProbeDialog dialog;
+  ASSERT_EQ(dialog.DoModal(), IDCANCEL);
+  EXPECT_EQ(dialog.hoverSeen, (std::vector<bool>{true, false}));
+  EXPECT_FALSE(dialog.trackingAfterLeave) << "a leave ends the tracking request";
+  EXPECT_EQ(dialog.combo.hoverChanges, 2) << "each change redraws through the hook";
+  EXPECT_EQ(dialog.button.hoverChanges, 0);
+  EXPECT_FALSE(dialog.button.m_bHover);
+  EXPECT_EQ(dialog.cursorAnswer, TRUE);
+  EXPECT_TRUE(dialog.handShown);
+}
+
+TEST(SelectionGuard, MovedGuardRestoresOnceFromItsNewPlace) {
+  MemoryDC dc(CreateCompatibleDC(nullptr));
+  PenHandle pen(CreatePen(PS_SOLID, 2, RGB(0, 0, 0)));
+  HGDIOBJ before = GetCurrentObject(dc.Get(), OBJ_PEN);
+  auto select = [&] { return Selection(dc.Get(), pen.Get()); };
+  {
+    Selection kept;
+    {
+      Selection first = select();
+      Selection second(std::move(first));
+      kept = std::move(second);
+    }
+    EXPECT_EQ(GetCurrentObject(dc.Get(), OBJ_PEN), pen.Get()) << "the moved-from guard restored nothing";
+    EXPECT_TRUE(kept.Succeeded());
+  }
+  EXPECT_EQ(GetCurrentObject(dc.Get(), OBJ_PEN), before);
 }
 
 TEST(SelectionGuard, PutsThePreviousObjectBack) {

@@ -42,11 +42,43 @@ LRESULT CALLBACK Control::SubclassProc(HWND window, UINT message, WPARAM wParam,
     return DefSubclassProc(window, message, wParam, lParam);
   }
   try {
+    if (const auto result = control->OnSharedMessage(message)) return *result;
     if (const auto result = control->OnMessage(message, wParam, lParam)) return *result;
   } catch (...) {
     // Nothing may unwind through the system's window procedure; the message gets its default.
   }
   return DefSubclassProc(window, message, wParam, lParam);
+}
+
+std::optional<LRESULT> Control::OnSharedMessage(UINT message) {
+  switch (message) {
+    case WM_SETCURSOR:
+      if (!m_hCursor) return std::nullopt;
+      SetCursor(m_hCursor);  // whatever the hit-test code
+      return TRUE;
+    case WM_MOUSEMOVE:
+      if (m_followsHover && !m_bTracking) m_bTracking = TrackHoverAndLeave(m_hWnd);
+      return std::nullopt;  // the control's own handling goes on
+    case WM_MOUSEHOVER:
+    case WM_MOUSELEAVE:
+      if (!m_followsHover) return std::nullopt;
+      m_bHover = message == WM_MOUSEHOVER;
+      if (!m_bHover) m_bTracking = false;  // a leave ends the tracking request
+      OnHoverChanged();
+      return 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool Control::OnReflectedCommand(int code) {
+  bool handled = false;
+  for (const auto& [wanted, handler] : m_notifications) {
+    if (wanted != code) continue;
+    handler();
+    handled = true;
+  }
+  return handled;
 }
 
 bool TrackHoverAndLeave(HWND window) {

@@ -1,5 +1,7 @@
 #include "dialog.h"
 
+#include <windowsx.h>
+
 #include "control.h"
 #include "module.h"
 
@@ -49,7 +51,7 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
   if (!self) return FALSE;  // messages before WM_INITDIALOG get the defaults
   try {
     std::optional<LRESULT> result = self->Reflect(message, wParam, lParam);
-    if (!result) result = self->OnMessage(message, wParam, lParam);
+    if (!result) result = self->Dispatch(message, wParam, lParam);
     if (message == WM_NCDESTROY) {
       self->m_hWnd = nullptr;
       SetWindowLongPtrA(window, DWLP_USER, 0);
@@ -92,8 +94,50 @@ std::optional<LRESULT> Dialog::Reflect(UINT message, WPARAM wParam, LPARAM lPara
         if (HBRUSH brush = control->OnCtlColor(reinterpret_cast<HDC>(wParam))) return reinterpret_cast<LRESULT>(brush);
       }
       return std::nullopt;
+    case WM_COMMAND:
+      // A notification from a bound control goes to it first; menus and accelerators have no
+      // control.
+      if (Control* control = Control::FromHandle(reinterpret_cast<HWND>(lParam))) {
+        if (control->OnReflectedCommand(HIWORD(wParam))) return 0;
+      }
+      return std::nullopt;
     default:
       return std::nullopt;
+  }
+}
+
+std::optional<LRESULT> Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  const POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog();
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam));
+      return 0;
+    case WM_TIMER:
+      OnTimer(wParam);
+      return std::nullopt;
+    case WM_PAINT:
+      return OnPaint() ? std::optional<LRESULT>(0) : std::nullopt;
+    case WM_DESTROY:
+      OnDestroy();
+      return std::nullopt;
+    case WM_LBUTTONDOWN:
+      OnLButtonDown(point);
+      return std::nullopt;
+    case WM_LBUTTONUP:
+      OnLButtonUp(point);
+      return std::nullopt;
+    case WM_MOUSEMOVE:
+      OnMouseMove(point);
+      return std::nullopt;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+      if (HBRUSH brush = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+        return reinterpret_cast<LRESULT>(brush);
+      return std::nullopt;
+    default:
+      return OnMessage(message, wParam, lParam);
   }
 }
 

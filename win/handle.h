@@ -43,8 +43,6 @@ class UniqueHandle {
     m_handle = handle;
   }
 
-  const Traits& GetTraits() const { return m_traits; }
-
  private:
   Type m_handle = Traits::Invalid();
   Traits m_traits{};
@@ -126,6 +124,14 @@ inline PaintDC BeginPaintDC(HWND window) {
   return PaintDC(dc, traits);
 }
 
+// Memory from GlobalAlloc, as the clipboard takes it.
+struct GlobalMemoryTraits {
+  using Type = HGLOBAL;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type memory) { GlobalFree(memory); }
+};
+using GlobalMemory = UniqueHandle<GlobalMemoryTraits>;
+
 struct MenuTraits {
   using Type = HMENU;
   static Type Invalid() { return nullptr; }
@@ -135,11 +141,21 @@ using MenuHandle = UniqueHandle<MenuTraits>;
 
 // Selects an object into a device context and puts the previous one back when it goes out of
 // scope. Declare it after the object it selects, so that it deselects before that is deleted.
+// Movable, so that it can be returned or kept as a member; a moved-from guard restores nothing.
 class Selection {
  public:
+  Selection() = default;
   Selection(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(dc && object ? SelectObject(dc, object) : nullptr) {}
-  ~Selection() {
-    if (m_previous && m_previous != HGDI_ERROR) SelectObject(m_dc, m_previous);
+  ~Selection() { Restore(); }
+  Selection(Selection&& other) noexcept
+      : m_dc(std::exchange(other.m_dc, nullptr)), m_previous(std::exchange(other.m_previous, nullptr)) {}
+  Selection& operator=(Selection&& other) noexcept {
+    if (this != &other) {
+      Restore();
+      m_dc = std::exchange(other.m_dc, nullptr);
+      m_previous = std::exchange(other.m_previous, nullptr);
+    }
+    return *this;
   }
   Selection(const Selection&) = delete;
   Selection& operator=(const Selection&) = delete;
@@ -147,6 +163,11 @@ class Selection {
   bool Succeeded() const { return m_previous && m_previous != HGDI_ERROR; }
 
  private:
-  HDC m_dc;
-  HGDIOBJ m_previous;
+  void Restore() {
+    if (Succeeded()) SelectObject(m_dc, m_previous);
+    m_previous = nullptr;
+  }
+
+  HDC m_dc = nullptr;
+  HGDIOBJ m_previous = nullptr;
 };

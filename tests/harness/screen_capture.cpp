@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "file_io.h"
 #include "skin_bitmap.h"
 
 namespace {
@@ -108,8 +109,8 @@ bool WritePng(const Picture& picture, const std::string& path) {
   PutChunk(png, "IDAT", zlib);
   PutChunk(png, "IEND", {});
 
-  FILE* file = std::fopen(path.c_str(), "wb");
+  FileStream file(path, "wb");
   if (!file) return false;
-  const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-  return std::fclose(file) == 0 && written;
+  const bool written = std::fwrite(png.data(), 1, png.size(), file.Get()) == png.size();
+  return file.Close() && written;
 }

@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "test_support.h"
+
 extern char** environ;
 
 std::string ServiceBinary() { return ORVANE_SERVICE_BINARY; }
@@ -76,18 +78,15 @@ void ServiceProcess::Signal(int signal) {
 
 std::optional<int> ServiceProcess::WaitForExit(std::chrono::milliseconds timeout) {
   if (m_pid <= 0) return std::nullopt;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!m_status) {
-    int status = 0;
-    const pid_t done = waitpid(m_pid, &status, WNOHANG);
-    if (done == m_pid) {
-      m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      break;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return m_status;
+  const bool ended = WaitUntil(
+      [&] {
+        int status = 0;
+        if (!m_status && waitpid(m_pid, &status, WNOHANG) == m_pid)
+          m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return m_status.has_value();
+      },
+      timeout, std::chrono::milliseconds(10));
+  return ended ? m_status : std::nullopt;
 }
 
 std::vector<std::string> ServiceProcess::Lines() const {

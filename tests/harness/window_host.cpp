@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.h"
+
 #ifndef ORVANE_LIBRARY
 #error ORVANE_LIBRARY names the library under test
 #endif
@@ -41,11 +43,13 @@ WindowHost::WindowHost() {
     SetEvent(m_runEnded);
   });
   // The window of this run: other runs may have windows of the same title open.
-  for (int i = 0; i < 500 && !m_window; ++i) {
-    EnumThreadWindows(m_threadId, FindMainWindow, reinterpret_cast<LPARAM>(&m_window));
-    if (!m_window) Sleep(20);
-  }
-  if (!m_window) ADD_FAILURE() << "the window did not open";
+  const bool opened = WaitUntil(
+      [&] {
+        EnumThreadWindows(m_threadId, FindMainWindow, reinterpret_cast<LPARAM>(&m_window));
+        return m_window != nullptr;
+      },
+      std::chrono::seconds(10));
+  if (!opened) ADD_FAILURE() << "the window did not open";
   Settle();
 }
 

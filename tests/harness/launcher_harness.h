@@ -137,12 +137,7 @@ class ProgramFolder {
     return runs;
   }
   bool WaitForRuns(std::size_t count) const {
-    const auto deadline = std::chrono::steady_clock::now() + LOG_TIMEOUT;
-    while (Runs().size() < count) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return WaitUntil([&] { return Runs().size() >= count; }, LOG_TIMEOUT);
   }
 
  private:

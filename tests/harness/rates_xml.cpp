@@ -4,8 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include "file_io.h"
 
 namespace {
 
@@ -88,9 +89,9 @@ RateTable ExpectedCentralBankRates(const std::string& xml) {
 }
 
 std::string ReadText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw std::runtime_error("cannot read " + path);
-  return std::string(std::istreambuf_iterator<char>(file), {});
+  const auto bytes = ReadWholeFile(path);
+  if (!bytes) throw std::runtime_error("cannot read " + path);
+  return std::string(bytes->begin(), bytes->end());
 }
 
 void WriteText(const std::string& path, const std::string& text) {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #ifdef _WIN32
 #define popen _popen
@@ -26,12 +25,6 @@ TempDir::~TempDir() {
   std::error_code error;
   std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, error);
   std::filesystem::remove_all(m_path, error);
-}
-
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
 }
 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -1,15 +1,31 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "file_io.h"
 #include "local_clock.h"
 #include "settings_store.h"
 #include "socket_api.h"
+
+// Asks `condition` every `interval` until it holds; false when `bound` passed first. Generous
+// bounds let a slow machine pass and still fail a hang.
+template <typename Condition>
+bool WaitUntil(Condition condition, std::chrono::milliseconds bound = std::chrono::seconds(60),
+               std::chrono::milliseconds interval = std::chrono::milliseconds(20)) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(interval);
+  }
+  return true;
+}
 
 // A fresh folder for one test, removed with everything in it afterwards.
 class TempDir {
@@ -23,7 +39,7 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
+inline std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path) { return ReadWholeFile(path); }
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 struct CommandRun {

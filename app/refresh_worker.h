@@ -1,0 +1,69 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+
+#include "local_clock.h"
+#include "rates_client.h"
+#include "refresh_cycle.h"
+#include "settings_store.h"
+#include "shared_rates.h"
+#include "worker_threads.h"
+
+// What a refresh worker tells the window, always by a message to the window's thread.
+// A new library waits beside the running one (posted).
+inline constexpr UINT WM_UPDATE_READY = 0x8001;  // WM_APP + 1
+// The stamp of the stored snapshot (sent; lParam: a const SystemTime*).
+inline constexpr UINT WM_LAST_UPDATED = WM_APP + 2;
+// The rates just fetched (sent; lParam: a const RateTable*).
+inline constexpr UINT WM_SHOW_RATES = WM_APP + 3;
+
+// The payloads of those messages, valid while the message is handled.
+inline const SystemTime& LastUpdatedOf(LPARAM lParam) { return *reinterpret_cast<const SystemTime*>(lParam); }
+inline const RateTable& RatesOf(LPARAM lParam) { return *reinterpret_cast<const RateTable*>(lParam); }
+
+// The window's refresh machinery: the worker threads, the one client they share with its sockets
+// and the clock, and the rule that one refresh runs at a time. Threads are never killed: Stop
+// aborts the network and joins them while dispatching what they send to the window.
+class RefreshWorker {
+ public:
+  RefreshWorker(SettingsStore& settings, SharedRates& rates, ClientConfig client);
+  RefreshWorker(const RefreshWorker&) = delete;
+  RefreshWorker& operator=(const RefreshWorker&) = delete;
+
+  // The window that refreshes report to; set before the first Start.
+  void ReportTo(HWND window) { m_view.m_window = window; }
+
+  // Starts one refresh; a start while one runs is dropped by the worker, and none starts once
+  // Stop has begun.
+  void Start();
+  // Runs a short job of the window on a worker thread that Stop joins as well.
+  void StartJob(std::function<void()> job);
+
+  // Aborts any connect or receive at once and waits for every worker to end. Call it on the
+  // window's thread.
+  void Stop();
+
+ private:
+  class WindowView final : public RefreshView {
+   public:
+    void ShowRates(const RateTable& rates) override;
+    void ShowLastUpdated(const SystemTime& time) override;
+    void UpdateReady() override;
+
+    HWND m_window = nullptr;
+  };
+
+  SettingsStore& m_settings;
+  SharedRates& m_rates;
+  std::atomic<bool> m_busy{false};  // the refresh busy flag
+  std::unique_ptr<SocketApi> m_sockets = MakePlatformSockets();
+  RatesClient m_client;
+  SystemLocalClock m_clock;
+  WindowView m_view;
+  bool m_stopping = false;  // no worker starts once the window has begun to end
+  WorkerThreads m_workers;  // last: its destruction joins whatever still runs
+};

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <windows.h>
+
+#include "skin_bitmap.h"
+
+// The light blue of the amount boxes: their background, their frame at rest, and the frame of a
+// currency list under the pointer.
+inline constexpr COLORREF SKIN_LIGHT_BLUE = RGB(175, 211, 237);
+
+// The flag strip holds one flag per currency index, side by side.
+inline constexpr int FLAG_WIDTH = 30;
+inline constexpr int FLAG_HEIGHT = 20;
+
+inline void DrawFlag(const SkinBitmap& strip, HDC dc, int x, int y, int currency) {
+  strip.Draw(dc, x, y, FLAG_WIDTH * currency, 0, FLAG_WIDTH, FLAG_HEIGHT, 255, KEY_COLOR, true);
+}
