@@ -1,7 +1,7 @@
 // Connection churn against the real orvane-rates-service on loopback, as Orvane clients make it:
 // a new connection per request (connect, 8 bytes, read 72, close), many requests in flight.
-// Reports requests per second and the p50 and p99 latency of one request, timed as
-// redis-benchmark times its requests (from the write on an open connection to the whole
+// Reports the service's CPU time per 1000 requests and its peak memory, requests per second and the p50 and p99 latency
+// of one request, timed as redis-benchmark times its requests (from the write on an open connection to the whole
 // reply), and the p99 with the connect included.
 // bench/service_vs_redis runs it beside redis-benchmark -k 0 -t ping_inline for reference.
 //   ORVANE_BENCH_CLIENTS (requests in flight, default 50), ORVANE_BENCH_REQUESTS (default 50000)
@@ -109,9 +109,14 @@ void ServiceConnectionChurn(benchmark::State& state) {
   LoadGenerator(service.Port(), clients, 2000).Run();  // warm-up
   for (auto _ : state) {
     LoadGenerator load(service.Port(), clients, requests);
+    const double cpuBefore = CpuSeconds(service.Pid());
     const auto started = Clock::now();
     load.Run();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    // The service's own CPU time, user and system, for every 1000 requests answered.
+    const double cpu = CpuSeconds(service.Pid()) - cpuBefore;
+    state.counters["server_cpu_ms_per_1000"] = cpu * 1000 / static_cast<double>(load.Latencies().size()) * 1000;
+    state.counters["server_peak_kib"] = static_cast<double>(MemoryKib(service.Pid(), "VmHWM"));
     state.SetIterationTime(seconds);
     if (load.Failures() > 0) state.SkipWithError("some requests failed");
     state.counters["requests_per_second"] = static_cast<double>(load.Latencies().size()) / seconds;

@@ -6,12 +6,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 extern char** environ;
 
-std::string ServiceBinary() { return ORVANE_SERVICE_BINARY; }
+// $ORVANE_SERVICE_BINARY lets a benchmark measure another build of the service, e.g. an older one.
+std::string ServiceBinary() {
+  const char* other = std::getenv("ORVANE_SERVICE_BINARY");
+  return other && *other ? other : ORVANE_SERVICE_BINARY;
+}
 
 LoggedProcess::LoggedProcess(std::vector<std::string> arguments, const std::vector<std::string>& environment) {
   std::vector<char*> argv;
@@ -138,4 +144,20 @@ std::size_t MemoryKib(pid_t pid, const std::string& field) {
   while (std::getline(status, line))
     if (line.starts_with(field + ":")) return std::stoul(line.substr(field.size() + 1));
   return 0;
+}
+
+double CpuSeconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The name in parentheses may hold spaces; the fields are counted from after it.
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(text.substr(close + 2));
+  std::string field;
+  unsigned long long user = 0, system = 0;
+  for (int index = 3; fields >> field && index <= 15; ++index) {
+    if (index == 14) user = std::stoull(field);
+    if (index == 15) system = std::stoull(field);
+  }
+  return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }

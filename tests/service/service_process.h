@@ -65,3 +65,6 @@ std::string ServiceBinary();
 
 // A memory figure of a running process from /proc/PID/status in KiB ("VmRSS", "VmHWM"); 0 when unknown.
 std::size_t MemoryKib(pid_t pid, const std::string& field);
+
+// User plus system CPU time that a running process has used so far, from /proc/PID/stat, in seconds.
+double CpuSeconds(pid_t pid);
