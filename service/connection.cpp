@@ -1,5 +1,6 @@
 #include "connection.h"
 
+#include <netinet/tcp.h>
 #include <sys/sendfile.h>
 
 #include <cerrno>
@@ -94,10 +95,14 @@ void Connection::OnRequest(std::error_code error) {
   if (!answer.valid) return Close(Outcome::Refused, true);
   Arm(m_context->settings.transferTimeout, Outcome::TransferTimeout, true);
   if (m_command == CMD_GET_UPDATE_FILE) {
-    // The file's last small piece should not wait for the acknowledgement of the one before.
     std::error_code ignored;
+    if (m_content->sealed) {
+      // Only full segments until the shutdown after the last byte, which sends the rest at once.
+      m_socket.set_option(asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_CORK>(true), ignored);
+      return SendFile();
+    }
+    // The file's last small piece should not wait for the acknowledgement of the one before.
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    if (m_content->sealed) return SendFile();
   }
   asio::async_write(m_socket, asio::buffer(answer.bytes.data(), answer.bytes.size()),
                     [self = shared_from_this()](std::error_code writeError, std::size_t sent) {
@@ -111,7 +116,8 @@ void Connection::OnRequest(std::error_code error) {
 void Connection::SendFile() {
   const SealedFile& file = *m_content->sealed;
   std::error_code error;
-  m_socket.native_non_blocking(true, error);
+  // Asio has made the socket non-blocking for its own reads already; asking again costs a system call.
+  if (!m_socket.native_non_blocking()) m_socket.native_non_blocking(true, error);
   while (!error && m_sent < file.Size()) {
     off_t offset = static_cast<off_t>(m_sent);
     const ssize_t count = sendfile(m_socket.native_handle(), file.Descriptor(), &offset, file.Size() - m_sent);
