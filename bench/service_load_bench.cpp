@@ -17,17 +17,14 @@
 
 #include <asio.hpp>
 
+#include "bench_support.h"
+
 #include "protocol.h"
 #include "service_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::size_t FromEnvironment(const char* name, std::size_t fallback) {
-  const char* text = std::getenv(name);
-  return text && std::atoi(text) > 0 ? static_cast<std::size_t>(std::atoi(text)) : fallback;
-}
 
 // One request in flight at a time per client; each starts the next when it is done.
 class LoadGenerator {
@@ -93,13 +90,6 @@ class LoadGenerator {
   std::vector<double> m_withConnect;
   std::size_t m_failures = 0;
 };
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  const auto at = values.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(values.size() - 1));
-  std::nth_element(values.begin(), at, values.end());
-  return *at;
-}
 
 void ServiceConnectionChurn(benchmark::State& state) {
   ServiceProcess service({"--rates", ORVANE_SAMPLE_RATES, "--quiet"});

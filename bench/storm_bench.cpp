@@ -20,6 +20,8 @@
 
 #include <asio.hpp>
 
+#include "bench_support.h"
+
 #include "pe_builder.h"
 #include "protocol.h"
 #include "test_support.h"
@@ -27,11 +29,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::size_t FromEnvironment(const char* name, std::size_t fallback) {
-  const char* text = std::getenv(name);
-  return text && std::atoll(text) > 0 ? static_cast<std::size_t>(std::atoll(text)) : fallback;
-}
 
 class Storm {
  public:
@@ -119,13 +116,6 @@ class Storm {
   Clock::duration m_elapsed{};
   std::array<char, 1 << 18> m_sink{};
 };
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  const auto at = values.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(values.size() - 1));
-  std::nth_element(values.begin(), at, values.end());
-  return *at;
-}
 
 void UpdateStorm(benchmark::State& state) {
   const auto port = static_cast<std::uint16_t>(FromEnvironment("ORVANE_STORM_PORT", 0));
