@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "sealed_file.h"
+#include "private_file.h"
 #include "service_log.h"
 
 std::string DescribeEndpoint(const asio::ip::tcp::endpoint& endpoint) {
@@ -96,7 +96,7 @@ void Connection::OnRequest(std::error_code error) {
   Arm(m_context->settings.transferTimeout, Outcome::TransferTimeout, true);
   if (m_command == CMD_GET_UPDATE_FILE) {
     std::error_code ignored;
-    if (m_content->sealed) {
+    if (m_content->fileCopy) {
       // Only full segments until the shutdown after the last byte, which sends the rest at once.
       m_socket.set_option(asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_CORK>(true), ignored);
       return SendFile();
@@ -111,10 +111,10 @@ void Connection::OnRequest(std::error_code error) {
                     });
 }
 
-// The kernel copies from the sealed file straight into the socket, as much as the socket takes
+// The kernel copies from the private file straight into the socket, as much as the socket takes
 // each time it is ready; nothing of the file passes through this process.
 void Connection::SendFile() {
-  const SealedFile& file = *m_content->sealed;
+  const PrivateFile& file = *m_content->fileCopy;
   std::error_code error;
   // Asio has made the socket non-blocking for its own reads already; asking again costs a system call.
   if (!m_socket.native_non_blocking()) m_socket.native_non_blocking(true, error);
@@ -132,7 +132,7 @@ void Connection::SendFile() {
     } else if (count < 0 && errno != EINTR) {
       error = std::error_code(errno, std::system_category());
     } else if (count == 0) {
-      error = asio::error::eof;  // cannot happen with a sealed file; never loop on it
+      error = asio::error::eof;  // cannot happen with a file nobody shortens; never loop on it
     }
   }
   OnReplySent(error);

@@ -85,7 +85,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::chrono::steady_clock::time_point m_started;
   std::string m_peer;  // for the log line only
   std::array<std::uint8_t, REQUEST_BYTES> m_request{};
-  std::array<std::uint8_t, 64> m_discard{};  // what a client sends after its request
+  std::array<std::uint8_t, 64> m_discard{};        // what a client sends after its request
   std::shared_ptr<const ServedContent> m_content;  // what this connection answers with, to the end
   std::optional<std::int32_t> m_command;
   bool m_valid = false;

@@ -4,11 +4,13 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "private_file.h"
 #include "rates_file.h"
-#include "sealed_file.h"
 #include "service_log.h"
 #include "update_offer.h"
 
@@ -252,12 +254,20 @@ bool RatesServer::ReloadOffer() {
     return false;
   }
   m_offer = std::move(loaded.offer);
-  m_sealedOffer = SealedFile::Make(*m_offer->file);
-  if (!m_sealedOffer) LogLine("offer: no sealed memory file here; sending it from memory");
+  // Beside the offered file first: the service may write there and it is a disk's page cache.
+  const std::string directory = std::filesystem::path(m_options.offerPath).parent_path().string();
+  const char* temporary = std::getenv("TMPDIR");
+  m_offerCopy = PrivateFile::Make(*m_offer->file,
+                                  {directory.empty() ? "." : directory, temporary && *temporary ? temporary : "/tmp"});
+  if (m_offerCopy)
+    LogLine(std::string("offer: sent from a private copy, ") + m_offerCopy->Kind() +
+            (m_offerCopy->Where().empty() ? "" : " " + m_offerCopy->Where()));
+  else
+    LogLine("offer: no private copy could be made; sending it from memory");
   char line[64];
   std::snprintf(line, sizeof line, "offer: version %g, %zu bytes from ", m_offer->version, m_offer->file->size());
   LogLine(line + m_options.offerPath);
   return true;
 }
 
-void RatesServer::Publish() { m_context->content = MakeServedContent(*m_rates, m_offer, m_sealedOffer); }
+void RatesServer::Publish() { m_context->content = MakeServedContent(*m_rates, m_offer, m_offerCopy); }

@@ -14,7 +14,7 @@
 #include "served_content.h"
 #include "service_options.h"
 
-class SealedFile;
+class PrivateFile;
 
 // The rates service on one event loop: listeners, connections with their deadlines, the rates
 // file watch, the signals and the counters. Everything runs on the thread that calls Run().
@@ -74,5 +74,5 @@ class RatesServer {
   std::optional<RateTable> m_rates;
   std::string m_ratesDate;
   std::optional<UpdateOffer> m_offer;
-  std::shared_ptr<const SealedFile> m_sealedOffer;
+  std::shared_ptr<const PrivateFile> m_offerCopy;
 };
