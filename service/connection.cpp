@@ -1,6 +1,5 @@
 #include "connection.h"
 
-#include <netinet/tcp.h>
 #include <sys/sendfile.h>
 
 #include <cerrno>
@@ -95,13 +94,11 @@ void Connection::OnRequest(std::error_code error) {
   if (!answer.valid) return Close(Outcome::Refused, true);
   Arm(m_context->settings.transferTimeout, Outcome::TransferTimeout, true);
   if (m_command == CMD_GET_UPDATE_FILE) {
+    // From the file the kernel fills whole segments, and the shutdown after the last byte sends
+    // the remainder at once: no socket option is needed.
+    if (m_content->fileCopy) return SendFile();
+    // From memory, the file's last small piece should not wait for the acknowledgement of the one before.
     std::error_code ignored;
-    if (m_content->fileCopy) {
-      // Only full segments until the shutdown after the last byte, which sends the rest at once.
-      m_socket.set_option(asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_CORK>(true), ignored);
-      return SendFile();
-    }
-    // The file's last small piece should not wait for the acknowledgement of the one before.
     m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
   }
   asio::async_write(m_socket, asio::buffer(answer.bytes.data(), answer.bytes.size()),
