@@ -160,7 +160,8 @@ TEST(HaproxyFailover, AKilledInstanceCostsOnlyItsRequestsInFlightAndARestartedOn
     wrong += outcome.wrong;
     if (outcome.answered) continue;
     ++failed;
-    // Only a request that was under way while the instance died may fail.
+    // Only a request that was under way while the instance died may fail: between the kill and
+    // the end of the process, which still holds its listening socket until then.
     const bool outside = !(outcome.started <= exited && outcome.ended >= killed);
     failedOutsideTheKill += outside;
     if (outside)
@@ -171,7 +172,6 @@ TEST(HaproxyFailover, AKilledInstanceCostsOnlyItsRequestsInFlightAndARestartedOn
   }
   EXPECT_EQ(wrong, 0u);
   EXPECT_EQ(failedOutsideTheKill, 0u);
-  EXPECT_LE(failed, static_cast<std::size_t>(CLIENTS));
   // Once the instance is marked down, no new connection is even tried on it: none needs a retry.
   std::size_t retriedAfterDown = 0;
   const std::vector<std::string> log = haproxy->Lines();
@@ -182,10 +182,11 @@ TEST(HaproxyFailover, AKilledInstanceCostsOnlyItsRequestsInFlightAndARestartedOn
   EXPECT_LT(Millis(drained - killed), Millis((FALL + 1) * CHECK_INTERVAL) + 2000);
 
   std::printf(
-      "failover: %zu requests through HAProxy, %zu failed (all in flight on the killed instance), %zu wrong bytes; "
-      "drained in %.0f ms (checks every %lld ms, %d to fail); rejoined and served %.0f ms after the restart\n",
-      outcomes.size(), failed, wrong, Millis(drained - killed), static_cast<long long>(CHECK_INTERVAL.count()), FALL,
-      Millis(rejoined - restarted));
+      "failover: %zu requests through HAProxy, %zu failed (%zu of them not in flight on the killed instance, which "
+      "took %.0f ms to end), %zu wrong bytes; drained in %.0f ms (checks every %lld ms, %d to fail); rejoined and "
+      "served %.0f ms after the restart\n",
+      outcomes.size(), failed, failedOutsideTheKill, Millis(exited - killed), wrong, Millis(drained - killed),
+      static_cast<long long>(CHECK_INTERVAL.count()), FALL, Millis(rejoined - restarted));
 }
 
 }  // namespace
