@@ -6,7 +6,7 @@
 //   ORVANE_STORM_PORT (required), ORVANE_STORM_HTTP_PATH (HTTP when set), ORVANE_STORM_BYTES (the
 //   file's size, to check every transfer), ORVANE_STORM_CLIENTS (default 1000),
 //   ORVANE_STORM_SECONDS (default 10)
-// storm_bench --write-library PATH SIZE writes a PE-shaped library of SIZE bytes to serve.
+// storm_bench --write-library PATH SIZE writes a signed PE-shaped library of SIZE bytes to serve.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -24,7 +24,9 @@
 
 #include "pe_builder.h"
 #include "protocol.h"
+#include "test_signing.h"
 #include "test_support.h"
+#include "update_signature.h"
 
 namespace {
 
@@ -146,9 +148,11 @@ BENCHMARK(UpdateStorm)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillise
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "--write-library") == 0) {
-    std::vector<std::uint8_t> image = BuildLibraryImage({.size = static_cast<std::size_t>(std::atoll(argv[3]))});
+    // Signed with the tests' key, as the service wants every offer signed.
+    const std::size_t size = std::max<std::size_t>(std::atoll(argv[3]), 16384);
+    std::vector<std::uint8_t> image = BuildLibraryImage({.size = size - SIGNATURE_BLOCK_BYTES});
     for (std::size_t i = 8192; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 131 + (i >> 11));
-    WriteFileBytes(argv[2], image);
+    WriteFileBytes(argv[2], SignedForTest(image));
     return 0;
   }
   benchmark::Initialize(&argc, argv);

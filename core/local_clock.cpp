@@ -1,18 +1,29 @@
 #include "local_clock.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <ctime>
+#endif
 
+#ifdef _WIN32
+// The system's own time-zone settings, as the Windows clock shows them. The C runtime's local time
+// would read a TZ variable in the environment as a Windows one and fall back to UTC for anything
+// else, such as the "Europe/Bucharest" that Linux users set.
+std::optional<LocalTime> SystemLocalClock::Now() {
+  SYSTEMTIME local{};
+  GetLocalTime(&local);
+  return LocalTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}
+#else
 std::optional<LocalTime> SystemLocalClock::Now() {
   const std::time_t now = std::time(nullptr);
   if (now == static_cast<std::time_t>(-1)) return std::nullopt;
   std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &now) != 0) return std::nullopt;
-#else
   if (localtime_r(&now, &local) == nullptr) return std::nullopt;
-#endif
   return LocalTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
+#endif
 
 namespace {
 

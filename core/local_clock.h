@@ -4,7 +4,7 @@
 
 #include "snapshot.h"
 
-// Local wall-clock time, broken down as the C runtime gives it (month 1 to 12).
+// Local wall-clock time, broken down (month 1 to 12).
 struct LocalTime {
   int year = 0;
   int month = 0;

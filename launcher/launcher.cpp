@@ -25,12 +25,12 @@ DWORD WINAPI LoaderThread(void* parameter) {
   // A broken file must end in our own message, not in a system error box.
   DWORD previousMode = 0;
   const bool modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode) != 0;
-  // The bare name: the system's search begins with the program folder, where the swap works.
+  // The bare name, found in the program folder, where the swap works (see RestrictLibrarySearch).
   run.module = LoadLibraryA(LIBRARY_FILE_NAME);
   if (modeSet) SetThreadErrorMode(previousMode, nullptr);
   if (!run.module) return LOADER_FAILED;
 
-  const FARPROC export_ = GetProcAddress(run.module, "RunBrennikDll");
+  const FARPROC export_ = GetProcAddress(run.module, LIBRARY_EXPORT);
   if (!export_) return LOADER_FAILED;
   const auto entry = reinterpret_cast<RunBrennikDllEntry>(reinterpret_cast<void*>(export_));
   entry(run.instance, run.module, run.launcherEvents);
@@ -43,6 +43,18 @@ void FreeLibraryOf(LibraryRun& run) {
 }
 
 }  // namespace
+
+bool RestrictLibrarySearch() {
+  // Looked up at run time: systems without it (Vista and 7 without KB2533623) still start, and
+  // there the search still begins with the program folder, though not the current one.
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto restrict_ = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
+  if (restrict_ && restrict_(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  SetDllDirectoryA("");
+  return false;
+}
 
 LibraryOutcome WaitForLibrary(const HANDLE* launcherEvents, HANDLE loaderThread) {
   // The events come first: with several objects signalled the lowest index is reported, and the
@@ -117,6 +129,7 @@ int RunLauncher(HINSTANCE instance) {
   LibraryRun run;
   run.instance = instance;
   run.launcherEvents = launcherEvents;
+  RestrictLibrarySearch();
   for (;;) {
     DWORD loaderThreadId = 0;
     const KernelHandle loaderThread(CreateThread(nullptr, 0, LoaderThread, &run, 0, &loaderThreadId));

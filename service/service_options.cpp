@@ -95,8 +95,14 @@ void Describe(CLI::App& app, ServiceOptions& options) {
         return version && std::isfinite(*version) ? version : std::nullopt;
       },
       "wants a number");
-  AddParsed(app, "--offer-file", "FILE", "the library (BrennikDll.dll) offered with --offer-version; re-read on SIGHUP",
+  AddParsed(app, "--offer-file", "FILE",
+            "the library (BrennikDll.dll) offered with --offer-version; re-read on SIGHUP.\n"
+            "It must end in a signature block (orvane-sign sign)",
             options.offerPath, text, "a file");
+  AddParsed(app, "--offer-key", "PUBLIC.pem",
+            "offer the library only when its signature is good for this key,\n"
+            "checked at start and at every reload of the offer",
+            options.offerKeyPath, text, "a file");
   app.add_flag("--quiet", options.quiet, "no line per connection (start, reloads and errors are still logged)");
   AddParsed(app, "--request-timeout", "S", "seconds a client has to send its 8 bytes (default 5)",
             options.requestTimeout, ParseSeconds, "wants a number of seconds");
@@ -185,6 +191,8 @@ ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments) {
     parsed.error = "--rates FILE is required";
   } else if (options.offerVersion.has_value() != !options.offerPath.empty()) {
     parsed.error = "--offer-version and --offer-file go together";
+  } else if (!options.offerKeyPath.empty() && options.offerPath.empty()) {
+    parsed.error = "--offer-key goes with --offer-file";
   } else {
     if (options.listen.empty()) options.listen.push_back({"127.0.0.1", 9000});
     parsed.options = options;

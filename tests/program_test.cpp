@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "registry_store.h"
 #include "resource.h"
 #include "tray_icon.h"
+#include "update_signature.h"
 
 namespace {
 
@@ -175,6 +177,74 @@ TEST_F(ProgramTest, FirstRefreshShowsStoresAndStampsTheServiceRates) {
   EXPECT_EQ(program.Messages(), Texts{});
 }
 
+// Seconds since 1601 of a broken-down time; its day of the week is not consulted.
+std::int64_t Seconds(const SYSTEMTIME& time) {
+  FILETIME file{};
+  SystemTimeToFileTime(&time, &file);
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime) /
+         10000000;
+}
+
+SYSTEMTIME FromSeconds(std::int64_t seconds) {
+  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds) * 10000000;
+  const FILETIME file{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  SYSTEMTIME time{};
+  FileTimeToSystemTime(&file, &time);  // fills in the day of the week
+  return time;
+}
+
+// 01:00 UTC on the last Sunday of `month`: when summer time starts (March) and ends (October)
+// in the European Union.
+std::int64_t EuropeanSwitch(WORD year, WORD month) {
+  const std::int64_t firstOfNext = Seconds(SYSTEMTIME{year, static_cast<WORD>(month + 1), 0, 1, 1, 0, 0, 0});
+  const SYSTEMTIME lastDay = FromSeconds(firstOfNext - 86400);
+  return firstOfNext - 86400 * (1 + lastDay.wDayOfWeek);
+}
+
+int BucharestOffsetMinutes(const SYSTEMTIME& utc) {
+  const std::int64_t now = Seconds(utc);
+  const bool summer = now >= EuropeanSwitch(utc.wYear, 3) && now < EuropeanSwitch(utc.wYear, 10);
+  return summer ? 180 : 120;
+}
+
+// Under Wine the zone comes from the TZ variable of the whole run, as Linux users set it, and
+// Windows programs see the same variable; ctest runs this once for each zone of the table. Kiritimati
+// (UTC+14) is on another day than UTC for most of the day, so a stamp taken in UTC also gets the day
+// of the week wrong there.
+TEST_F(ProgramTest, StampIsTheLocalTimeOfTheZoneThatTheTzVariableNames) {
+  struct Zone {
+    const char* name;
+    int (*offsetMinutes)(const SYSTEMTIME& utc);
+  } zones[] = {{"Europe/Bucharest", BucharestOffsetMinutes},
+               {"Asia/Kolkata", [](const SYSTEMTIME&) { return 330; }},
+               {"Pacific/Kiritimati", [](const SYSTEMTIME&) { return 840; }}};
+  const char* tz = std::getenv("TZ");
+  const auto zone =
+      std::find_if(std::begin(zones), std::end(zones), [&](const Zone& z) { return tz && std::string(tz) == z.name; });
+  if (zone == std::end(zones)) GTEST_SKIP() << "runs with TZ set to one of the zones of its table";
+
+  ServeRates();
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return StoredSnapshot().has_value(); }));
+  SYSTEMTIME utc{};
+  GetSystemTime(&utc);
+  const SYSTEMTIME local = FromSeconds(Seconds(utc) + 60 * zone->offsetMinutes(utc));
+  const SystemTime stamp = StoredSnapshot()->lastUpdate;
+  const SYSTEMTIME stored{stamp.wYear, stamp.wMonth,  stamp.wDayOfWeek, stamp.wDay,
+                          stamp.wHour, stamp.wMinute, stamp.wSecond,    stamp.wMilliseconds};
+  std::printf("TZ=%s: stored %04d-%02d-%02d %02d:%02d:%02d (day of week %d), local time %02d:%02d:%02d\n", tz,
+              stored.wYear, stored.wMonth, stored.wDay, stored.wHour, stored.wMinute, stored.wSecond, stored.wDayOfWeek,
+              local.wHour, local.wMinute, local.wSecond);
+  EXPECT_LE(std::abs(Seconds(local) - Seconds(stored)), 60);
+  EXPECT_EQ(stored.wDayOfWeek, FromSeconds(Seconds(stored)).wDayOfWeek);
+  EXPECT_EQ(stored.wDayOfWeek, local.wDayOfWeek);
+  EXPECT_TRUE(WaitUntil([&] { return ControlText(window, IDC_LAST_UPDATED) == FormatLastUpdated(stamp); }));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
 TEST_F(ProgramTest, SilentServiceLeavesTheSavedRatesAndTime) {
   RatesSnapshot saved;
   saved.rates = ServiceRates();
@@ -195,8 +265,11 @@ TEST_F(ProgramTest, SilentServiceLeavesTheSavedRatesAndTime) {
 }
 
 TEST_F(ProgramTest, OfferedLibraryReplacesTheRunningOneWhichThenFetchesTheRates) {
+  if (!ORVANE_BUILD_SIGNS_LIBRARIES)
+    GTEST_SKIP() << "this build names a release key: its libraries are signed by the release, not here";
   const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
   ASSERT_TRUE(next);
+  ASSERT_TRUE(FindSignatureBlock(*next));
   OfferUpdate(*next, {*next});
   LauncherProcess program(folder);
   // The served library calls itself 1.2, so it takes the rates instead of updating again.
@@ -213,33 +286,47 @@ TEST_F(ProgramTest, OfferedLibraryReplacesTheRunningOneWhichThenFetchesTheRates)
   EXPECT_EQ(program.Messages(), Texts{});
 }
 
-TEST_F(ProgramTest, GarbageOrTruncatedDownloadKeepsTheOldLibraryAndFetchesTheRates) {
+TEST_F(ProgramTest, RefusedDownloadKeepsTheOldLibraryAndFetchesTheRates) {
   const auto library = ReadFileBytes(ORVANE_LIBRARY);
-  ASSERT_TRUE(library);
+  const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
+  const auto otherKey = ReadFileBytes(ORVANE_NEXT_LIBRARY_OTHER_KEY);
+  ASSERT_TRUE(library && next && otherKey);
   std::vector<std::uint8_t> garbage(library->size(), 0xCC);
   const std::vector<std::uint8_t> truncated(library->begin(), library->begin() + library->size() / 2);
+  const std::vector<std::uint8_t> unsignedCopy(next->begin(), next->end() - SIGNATURE_BLOCK_BYTES);
+  std::vector<std::uint8_t> changed = *next;
+  changed[changed.size() / 2] ^= 0x01;
   struct Case {
     const char* name;
     std::vector<std::uint8_t> announced;
     FakeReply transfer;
-  } cases[] = {{"garbage", garbage, {garbage}}, {"truncated", *library, {truncated}}};
+    bool leavesPart;  // a transfer cut short leaves what came; the launcher never takes it
+  } cases[] = {
+      {"garbage", garbage, {garbage}, false},
+      {"truncated", *library, {truncated}, true},
+      {"unsigned copy of the library", unsignedCopy, {unsignedCopy}, false},
+      {"copy signed with another key", *otherKey, {*otherKey}, false},
+      {"signed library with one byte changed", changed, {changed}, false},
+  };
   for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Brennik Software");
     const std::size_t before = service.Requests().size();
     OfferUpdate(c.announced, c.transfer);
     LauncherProcess program(folder);
     HWND window = WaitForWindow(program);
-    ASSERT_NE(window, nullptr) << c.name;
-    EXPECT_TRUE(WaitForRates(window, ServiceRates())) << c.name;
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitForRates(window, ServiceRates()));
     const Requests requests = service.Requests();
     EXPECT_EQ(Requests(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()),
-              (Requests{VERSION_REQUEST, SIZE_REQUEST, FILE_REQUEST, RATES_REQUEST}))
-        << c.name;
-    EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), library) << c.name;
+              (Requests{VERSION_REQUEST, SIZE_REQUEST, FILE_REQUEST, RATES_REQUEST}));
+    EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), library);
+    EXPECT_EQ(folder.Has("BrennikDllUpdate.dll"), c.leavesPart);
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-    EXPECT_EQ(program.WaitForExit(), 0u) << c.name;
-    // A truncated transfer is a failed one and leaves its part behind; the launcher only takes
-    // an update after a completed download, so it does no harm.
+    EXPECT_EQ(program.WaitForExit(), 0u);
+    EXPECT_EQ(program.Messages(), Texts{});
+    std::error_code ignored;
+    fs::remove(folder.File("BrennikDllUpdate.dll"), ignored);
   }
 }
 

@@ -72,16 +72,15 @@ TEST_F(WindowPixelsTest, ScreenshotShowsFaceFlagsBoxesListsAndTransparentCorners
   for (POINT p : {POINT{8, 150}, POINT{390, 150}, POINT{200, 32}, POINT{170, 120}, POINT{60, 390}})
     EXPECT_EQ(shot.At(p.x, p.y), Darkened(background.At(p.x, p.y))) << p.x << ", " << p.y;
 
-  // The flags of the board: EUR at (35, 40), TRY (16) in the right column, row 7. The points stay
-  // in the flags' upper part: with Wine's substitute for "Microsoft Sans Serif" the dialog units
-  // are smaller than on Windows, and the "Last Updated" line (template y 170) then covers the
-  // lowest rows of the ninth flags, EGP and XDR.
-  struct Flag {
-    int index, x, y;
-  } flagsOnBoard[] = {{0, 35, 40}, {8, 35, 240}, {9, 195, 40}, {16, 195, 215}, {17, 195, 240}};
-  for (const Flag& f : flagsOnBoard)
-    for (POINT p : {POINT{5, 3}, POINT{15, 8}, POINT{24, 12}})
-      EXPECT_EQ(shot.At(f.x + p.x, f.y + p.y), Darkened(flags.At(30 * f.index + p.x, p.y))) << f.index;
+  // Every flag of the board, where the layout puts it (left column x 35, right column x 195, rows
+  // 25 pixels apart from y 40), whole down to its lowest row: nothing of the window lies over it.
+  for (int index = 0; index < 18; ++index) {
+    const int x = index < 9 ? 35 : 195;
+    const int y = 40 + 25 * (index % 9);
+    for (POINT p : {POINT{0, 0}, POINT{5, 3}, POINT{15, 8}, POINT{24, 12}, POINT{29, 19}, POINT{2, 19}})
+      EXPECT_EQ(shot.At(x + p.x, y + p.y), Darkened(flags.At(30 * index + p.x, p.y)))
+          << index << " at " << p.x << ", " << p.y;
+  }
 
   // The corners lie outside the window's region: the desktop shows through.
   EXPECT_EQ(shot.At(1, 1), desktop);

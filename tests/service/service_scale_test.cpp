@@ -13,7 +13,9 @@
 #include "pe_builder.h"
 #include "service_process.h"
 #include "service_wire.h"
+#include "test_signing.h"
 #include "test_support.h"
+#include "update_signature.h"
 
 namespace {
 
@@ -22,12 +24,12 @@ using Clock = std::chrono::steady_clock;
 
 const std::string GOOD = std::string(ORVANE_RATES_FIXTURES) + "/bnr-2021-05-05.xml";
 
-// A library of `size` bytes whose content beyond the headers is its own, so that two of them
-// differ in every stretch of bytes.
+// A signed library of `size` bytes whose content beyond the headers is its own, so that two of
+// them differ in every stretch of bytes.
 std::vector<std::uint8_t> Library(std::size_t size, std::uint8_t seed) {
-  std::vector<std::uint8_t> image = BuildLibraryImage({.size = size});
+  std::vector<std::uint8_t> image = BuildLibraryImage({.size = size - SIGNATURE_BLOCK_BYTES});
   for (std::size_t i = 8192; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * seed + (i >> 13));
-  return image;
+  return SignedForTest(image);
 }
 
 std::int32_t OfferedSize(std::uint16_t port) {
@@ -258,6 +260,7 @@ TEST(ServiceCommandLine, BadOptionsAreRefusedWithAReasonAndStatusTwo) {
       {{"--rates", GOOD, "--max-connections", "-1"}, "positive number, not -1"},
       {{"--rates", GOOD, "--offer-version", "nan", "--offer-file", GOOD}, "a number, not nan"},
       {{"--rates", GOOD, "--offer-version", "1.2"}, "--offer-version and --offer-file go together"},
+      {{"--rates", GOOD, "--offer-key", GOOD}, "--offer-key goes with --offer-file"},
       {{"--quiet"}, "--rates FILE is required"},
   };
   for (const Case& c : cases) {
@@ -280,10 +283,10 @@ TEST(ServiceCommandLine, HelpDescribesEveryOption) {
         "  --rates FILE            reference rates",
         "                          valid is logged and the last good rates stay in service. Required.",
         "  --listen ADDR:PORT      ", "  --reuse-port            ", "  --offer-version V       ",
-        "  --offer-file FILE       ", "  --quiet                 ", "  --request-timeout S     ",
-        "  --transfer-timeout S    ", "  --poll-interval S       ", "  --max-connections N     ",
-        "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ", "  --check FILE            ",
-        "  --help                  this text", "SIGHUP reloads the rates and the offer."})
+        "  --offer-file FILE       ", "  --offer-key PUBLIC.pem  ", "  --quiet                 ",
+        "  --request-timeout S     ", "  --transfer-timeout S    ", "  --poll-interval S       ",
+        "  --max-connections N     ", "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ",
+        "  --check FILE            ", "  --help                  this text", "SIGHUP reloads the rates and the offer."})
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
 }
 
