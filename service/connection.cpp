@@ -84,7 +84,7 @@ void Connection::Arm(std::chrono::milliseconds timeout, Outcome outcome, bool ab
 void Connection::OnRequest(std::error_code error) {
   m_waiting = false;
   if (error) {
-    if (m_socket.is_open()) Close(Outcome::ClientGone, true);
+    if (m_socket.is_open()) Close(error == asio::error::eof ? Outcome::ClientGone : Outcome::ReceiveFailed, true);
     return;
   }
   m_content = m_context->content;

@@ -48,7 +48,8 @@ const char* DescribeOutcome(Outcome outcome) {
 
 const char* OutcomeLabel(Outcome outcome) {
   static constexpr const char* LABELS[OUTCOME_COUNT] = {
-      "ok", "refused", "request_timeout", "transfer_timeout", "client_gone", "send_failed", "made_room", "stopped"};
+      "ok",          "refused",   "request_timeout", "transfer_timeout", "client_gone", "receive_failed",
+      "send_failed", "made_room", "stopped"};
   return LABELS[static_cast<std::size_t>(outcome)];
 }
 

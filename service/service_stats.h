@@ -10,12 +10,13 @@ enum class Outcome : std::uint8_t {
   Refused,          // not a request of the protocol
   RequestTimeout,   // no whole request in time
   TransferTimeout,  // the reply was not taken in time
-  ClientGone,       // closed or reset by the client before a whole request
+  ClientGone,       // closed by the client before a whole request
+  ReceiveFailed,    // reset, or another error while reading the request
   SendFailed,
   MadeRoom,  // closed to make room for a newer connection
   Stopped,   // the service stops
 };
-inline constexpr std::size_t OUTCOME_COUNT = 8;
+inline constexpr std::size_t OUTCOME_COUNT = 9;
 
 // The log line's words for an outcome.
 const char* DescribeOutcome(Outcome outcome);
