@@ -36,6 +36,8 @@ const char* DescribeOutcome(Outcome outcome) {
       return "timed out sending the reply";
     case Outcome::ClientGone:
       return "closed by the client before a whole request";
+    case Outcome::ReceiveFailed:
+      return "receive failed";
     case Outcome::SendFailed:
       return "send failed";
     case Outcome::MadeRoom:
