@@ -222,6 +222,41 @@ TEST(ServiceCounters, MetricsScrapedUnderLoadAddUpAndTheLogLineAgrees) {
   EXPECT_TRUE(service.WaitForLine("stats: " + line, 0, 5s)) << line;
 }
 
+TEST(ServiceCounters, EachWayAConnectionEndsIsCountedUnderItsOwnOutcome) {
+  ServiceProcess service({"--rates", GOOD, "--metrics", "127.0.0.1:0", "--request-timeout", "0.3"});
+  ASSERT_TRUE(service.Listening());
+  const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
+  ASSERT_NE(metrics, 0);
+  enum class Then { Close, Reset, Wait };
+  struct Case {
+    std::vector<std::uint8_t> sent;
+    Then then;
+    std::string counter, logged;
+  } cases[] = {
+      {RequestBytes(CMD_GET_RATES, 1), Then::Close, Ended("rates", "ok"), " ms ok"},
+      {RequestBytes(7, 1), Then::Wait, Ended("none", "refused"), "refused: not a request of the protocol"},
+      {{1, 0, 0}, Then::Close, Ended("none", "client_gone"), "closed by the client before a whole request"},
+      {{1, 0, 0}, Then::Reset, Ended("none", "receive_failed"), "receive failed"},
+      {{1, 0, 0}, Then::Wait, Ended("none", "request_timeout"), "timed out waiting for the request"},
+  };
+  for (const Case& c : cases) {
+    const std::size_t seen = service.Lines().size();
+    const NativeSocket s = Dial(service.Port());
+    ASSERT_TRUE(SendBytes(s, c.sent));
+    if (c.then == Then::Close) shutdown(s, SHUT_WR);
+    if (c.then == Then::Reset) {
+      const linger abortive{1, 0};
+      setsockopt(s, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+      CloseNative(s);
+    } else {
+      ReadUntilClosed(s, 5000ms);
+      CloseNative(s);
+    }
+    EXPECT_TRUE(service.WaitForLine(c.logged, seen)) << c.counter;
+    EXPECT_EQ(Sample(HttpGet(metrics, "GET /metrics HTTP/1.1\r\n\r\n"), c.counter), 1) << c.counter;
+  }
+}
+
 TEST(ServiceCounters, TheMetricsEndpointAnswersOnlyAGetOfMetrics) {
   ServiceProcess service({"--rates", GOOD, "--metrics", "127.0.0.1:0"});
   ASSERT_TRUE(service.Listening());
