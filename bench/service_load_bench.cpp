@@ -1,7 +1,7 @@
 // Connection churn against the real orvane-rates-service on loopback, as Orvane clients make it:
 // a new connection per request (connect, 8 bytes, read 72, close), many requests in flight.
-// Reports requests per second and the p50 and p99 latency of one request, timed as
-// redis-benchmark times its requests (from the write on an open connection to the whole
+// Reports the service's CPU time per 1000 requests and its peak memory, requests per second and the p50 and p99 latency
+// of one request, timed as redis-benchmark times its requests (from the write on an open connection to the whole
 // reply), and the p99 with the connect included.
 // bench/service_vs_redis runs it beside redis-benchmark -k 0 -t ping_inline for reference.
 //   ORVANE_BENCH_CLIENTS (requests in flight, default 50), ORVANE_BENCH_REQUESTS (default 50000)
@@ -17,17 +17,14 @@
 
 #include <asio.hpp>
 
+#include "bench_support.h"
+
 #include "protocol.h"
 #include "service_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::size_t FromEnvironment(const char* name, std::size_t fallback) {
-  const char* text = std::getenv(name);
-  return text && std::atoi(text) > 0 ? static_cast<std::size_t>(std::atoi(text)) : fallback;
-}
 
 // One request in flight at a time per client; each starts the next when it is done.
 class LoadGenerator {
@@ -94,13 +91,6 @@ class LoadGenerator {
   std::size_t m_failures = 0;
 };
 
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  const auto at = values.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(values.size() - 1));
-  std::nth_element(values.begin(), at, values.end());
-  return *at;
-}
-
 void ServiceConnectionChurn(benchmark::State& state) {
   ServiceProcess service({"--rates", ORVANE_SAMPLE_RATES, "--quiet"});
   if (!service.Listening()) return state.SkipWithError("the service did not start");
@@ -109,9 +99,14 @@ void ServiceConnectionChurn(benchmark::State& state) {
   LoadGenerator(service.Port(), clients, 2000).Run();  // warm-up
   for (auto _ : state) {
     LoadGenerator load(service.Port(), clients, requests);
+    const double cpuBefore = CpuSeconds(service.Pid());
     const auto started = Clock::now();
     load.Run();
     const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    // The service's own CPU time, user and system, for every 1000 requests answered.
+    const double cpu = CpuSeconds(service.Pid()) - cpuBefore;
+    state.counters["server_cpu_ms_per_1000"] = cpu * 1000 / static_cast<double>(load.Latencies().size()) * 1000;
+    state.counters["server_peak_kib"] = static_cast<double>(MemoryKib(service.Pid(), "VmHWM"));
     state.SetIterationTime(seconds);
     if (load.Failures() > 0) state.SkipWithError("some requests failed");
     state.counters["requests_per_second"] = static_cast<double>(load.Latencies().size()) / seconds;

@@ -1,8 +1,10 @@
 // orvane-rates-query: asks a rates service what Orvane would ask it, for people who run one.
 #include <charconv>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
+
+#include "help_layout.h"
 
 #include "currency.h"
 #include "display_format.h"
@@ -14,24 +16,35 @@
 
 namespace {
 
-int Usage(const char* reason) {
-  std::FILE* out = reason ? stderr : stdout;
-  if (reason) std::fprintf(stderr, "orvane-rates-query: %s\n", reason);
-  std::fprintf(out,
-               "usage: orvane-rates-query [--host HOST] [--port PORT]\n"
-               "  Prints the version and update size the service offers and its eighteen rates.\n"
-               "  Defaults: --host %s --port %d\n",
-               ORVANE_RATES_HOST, RATES_PORT);
-  return reason ? 2 : 0;
+std::optional<std::uint16_t> ParsePort(const std::string& text) {
+  unsigned value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (result.ec != std::errc{} || result.ptr != text.data() + text.size() || value == 0 || value > 65535)
+    return std::nullopt;
+  return static_cast<std::uint16_t>(value);
 }
 
-bool ParsePort(const char* text, std::uint16_t& port) {
-  unsigned value = 0;
-  const char* end = text + std::strlen(text);
-  const auto result = std::from_chars(text, end, value);
-  if (result.ec != std::errc{} || result.ptr != end || value == 0 || value > 65535) return false;
-  port = static_cast<std::uint16_t>(value);
-  return true;
+// The command line, parsed into `config`.
+void Describe(CLI::App& app, ClientConfig& config) {
+  app.description(
+      "usage: orvane-rates-query [--host HOST] [--port PORT]\n"
+      "  Prints the version and update size the service offers and its eighteen rates.\n");
+  app.formatter(std::make_shared<HelpLayout>());
+  app.set_help_flag();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.add_option("--host", config.host,
+                 std::string("the service's host name or address (default ") + ORVANE_RATES_HOST + ")")
+      ->type_name("HOST");
+  app.add_option_function<std::string>(
+         "--port", [&config](const std::string& text) { config.port = *ParsePort(text); },
+         "the service's TCP port (default " + std::to_string(RATES_PORT) + ")")
+      ->type_name("PORT")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return ParsePort(text) ? std::string() : "the port must be a number from 1 to 65535";
+          },
+          ""));
+  app.set_help_flag("-h,--help", "this text");
 }
 
 int Failure(const char* what, const RatesClient& client) {
@@ -49,17 +62,20 @@ std::string Shortest(float value) {
 
 int main(int argc, char** argv) {
   ClientConfig config;
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (option == "--help" || option == "-h") return Usage(nullptr);
-    if (i + 1 >= argc) return Usage(("missing value after " + option).c_str());
-    if (option == "--host") {
-      config.host = argv[++i];
-    } else if (option == "--port") {
-      if (!ParsePort(argv[++i], config.port)) return Usage("the port must be a number from 1 to 65535");
-    } else {
-      return Usage(("unknown option " + option).c_str());
-    }
+  CLI::App app;
+  Describe(app, config);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    const std::vector<std::string> extras = app.remaining();
+    std::string reason = extras.empty() ? error.what() : "unknown option " + extras.front();
+    // A refused value is explained by its own message, without CLI11's "--option: " before it.
+    if (dynamic_cast<const CLI::ValidationError*>(&error)) reason = reason.substr(reason.find(": ") + 2);
+    std::fprintf(stderr, "orvane-rates-query: %s\n%s", reason.c_str(), app.help().c_str());
+    return 2;
   }
 
 #ifdef _WIN32

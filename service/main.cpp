@@ -30,7 +30,7 @@ int CheckRatesFile(const std::string& path) {
 int main(int argc, char** argv) {
   const ParsedOptions parsed = ParseServiceOptions(std::vector<std::string>(argv + 1, argv + argc));
   if (parsed.help) {
-    std::fputs(ServiceUsage(), stdout);
+    std::fputs(ServiceUsage().c_str(), stdout);
     return 0;
   }
   if (!parsed.options) {

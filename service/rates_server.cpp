@@ -4,9 +4,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "private_file.h"
 #include "rates_file.h"
 #include "service_log.h"
 #include "update_offer.h"
@@ -31,136 +34,11 @@ std::size_t RaiseOpenFileLimit() {
   return limit.rlim_cur > RESERVED_FILES ? static_cast<std::size_t>(limit.rlim_cur - RESERVED_FILES) : 1;
 }
 
-std::string Describe(const asio::ip::tcp::endpoint& endpoint) {
-  const asio::ip::address address = endpoint.address();
-  const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
-  return host + ":" + std::to_string(endpoint.port());
-}
-
 const char* SourceName(RatesSource source) {
   return source == RatesSource::EuropeanCentralBank ? "European Central Bank" : "National Bank of Romania";
 }
 
 }  // namespace
-
-// One client connection: the 8-byte request within the request deadline, then the reply within
-// the transfer deadline, then the close. After the reply the service half-closes and drains what
-// the client may still send, so that unread bytes never turn the close into a reset that could
-// destroy the end of the reply before the client has read it.
-class Connection : public std::enable_shared_from_this<Connection> {
- public:
-  Connection(RatesServer& server, asio::ip::tcp::socket socket)
-      : m_server(server), m_socket(std::move(socket)), m_deadline(server.m_io), m_started(Clock::now()) {
-    // The peer is only needed for the log line; --quiet saves the system call.
-    if (!m_server.m_options.quiet) {
-      std::error_code error;
-      const auto peer = m_socket.remote_endpoint(error);
-      m_peer = error ? "unknown peer" : Describe(peer);
-    }
-    m_place = m_server.m_connections.insert(m_server.m_connections.end(), this);
-  }
-
-  ~Connection() {
-    m_server.m_connections.erase(m_place);
-    if (m_server.m_options.quiet) return;
-    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_started).count();
-    char line[256];
-    std::snprintf(line, sizeof line, "%s command %s bytes %zu time %.3f ms %s", m_peer.c_str(),
-                  m_command ? std::to_string(*m_command).c_str() : "-", m_sent, micros / 1000.0, m_outcome);
-    LogLine(line);
-  }
-
-  void Start() {
-    Arm(m_server.m_options.requestTimeout, "timed out waiting for the request", true);
-    asio::async_read(m_socket, asio::buffer(m_request),
-                     [self = shared_from_this()](std::error_code error, std::size_t) { self->OnRequest(error); });
-  }
-
-  bool WaitingForRequest() const { return m_waiting; }
-
-  // An abortive close resets the connection and drops what the kernel still holds for it, so
-  // that a client which stopped reading cannot keep megabytes of send buffer alive after us.
-  // A graceful one lets the kernel deliver a reply that was written completely.
-  void Close(const char* outcome, bool abortive = false) {
-    if (!m_socket.is_open()) return;
-    m_waiting = false;  // closed already: no longer a candidate to make room
-    m_outcome = outcome;
-    std::error_code ignored;
-    if (abortive) m_socket.set_option(asio::socket_base::linger(true, 0), ignored);
-    m_socket.close(ignored);
-    m_deadline.cancel();
-  }
-
- private:
-  void Arm(std::chrono::milliseconds timeout, const char* outcome, bool abortive) {
-    m_deadline.expires_after(timeout);
-    m_deadline.async_wait([self = shared_from_this(), outcome, abortive](std::error_code error) {
-      if (!error) self->Close(outcome, abortive);
-    });
-  }
-
-  void OnRequest(std::error_code error) {
-    m_waiting = false;
-    if (error) {
-      if (m_socket.is_open())
-        Close(error == asio::error::eof ? "closed by the client before a whole request" : "receive failed", true);
-      return;
-    }
-    m_content = m_server.m_content;
-    const Answer answer = AnswerRequest(m_request, *m_content);
-    m_command = answer.command;
-    if (!answer.valid) return Close("refused: not a request of the protocol", true);
-    // The file's last small piece should not wait for the acknowledgement of the one before.
-    std::error_code ignored;
-    if (m_command == CMD_GET_UPDATE_FILE) m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    Arm(m_server.m_options.transferTimeout, "timed out sending the reply", true);
-    asio::async_write(m_socket, asio::buffer(answer.bytes.data(), answer.bytes.size()),
-                      [self = shared_from_this()](std::error_code writeError, std::size_t sent) {
-                        self->m_sent = sent;
-                        self->OnReplySent(writeError);
-                      });
-  }
-
-  void OnReplySent(std::error_code error) {
-    if (error) {
-      if (m_socket.is_open()) Close("send failed", true);
-      return;
-    }
-    m_outcome = "ok";
-    // The file's last piece is completed by our close, so it goes out right after the last byte.
-    // A reply of fixed length is read exactly and the client closes first: the TIME_WAIT of
-    // every connection then stays with the client instead of piling up here.
-    if (m_command == CMD_GET_UPDATE_FILE) {
-      std::error_code ignored;
-      m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
-    }
-    m_content.reset();
-    // A client that keeps the connection open after its reply gets no longer than one for its request.
-    Arm(m_server.m_options.requestTimeout, "ok", false);
-    Drain();
-  }
-
-  void Drain() {
-    m_socket.async_read_some(asio::buffer(m_discard), [self = shared_from_this()](std::error_code error, std::size_t) {
-      if (!error) return self->Drain();
-      self->Close(self->m_outcome);
-    });
-  }
-
-  RatesServer& m_server;
-  asio::ip::tcp::socket m_socket;
-  asio::steady_timer m_deadline;
-  Clock::time_point m_started;
-  std::list<Connection*>::iterator m_place;
-  std::string m_peer;
-  std::array<std::uint8_t, REQUEST_BYTES> m_request{};
-  std::array<std::uint8_t, 512> m_discard{};
-  std::shared_ptr<const ServedContent> m_content;
-  std::optional<std::int32_t> m_command;
-  std::size_t m_sent = 0;
-  bool m_waiting = true;
-  const char* m_outcome = "ok";
-};
 
 bool RatesServer::FileStamp::operator==(const FileStamp& other) const {
   return device == other.device && inode == other.inode && size == other.size &&
@@ -168,17 +46,15 @@ bool RatesServer::FileStamp::operator==(const FileStamp& other) const {
 }
 
 RatesServer::RatesServer(ServiceOptions options)
-    : m_options(std::move(options)),
-      m_io(1),
+    : m_io(1),
+      m_options(std::move(options)),
+      m_context(std::make_shared<ConnectionContext>()),
       m_signals(m_io),
       m_pollTimer(m_io),
       m_acceptPause(m_io),
-      m_maxConnections(std::min(m_options.maxConnections, RaiseOpenFileLimit())) {}
-
-RatesServer::~RatesServer() {
-  Stop();
-  m_io.restart();
-  m_io.run();  // lets every connection end before the server they point to goes away
+      m_statsTimer(m_io),
+      m_maxConnections(std::min(m_options.maxConnections, RaiseOpenFileLimit())) {
+  m_context->settings = {m_options.quiet, m_options.requestTimeout, m_options.transferTimeout};
 }
 
 bool RatesServer::Start() {
@@ -194,7 +70,20 @@ bool RatesServer::Start() {
   Publish();
   for (const ListenAddress& address : m_options.listen)
     if (!Listen(address)) return false;
+  if (m_options.metrics) {
+    const ListenAddress& address = *m_options.metrics;
+    std::error_code error;
+    const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(address.host, error), address.port);
+    std::string reason = error ? "not an IP address" : "";
+    m_metrics = std::make_unique<MetricsEndpoint>(m_io, [this] { return Metrics(); });
+    if (error || !m_metrics->Listen(endpoint, reason)) {
+      LogLine("cannot serve metrics on " + address.host + ":" + std::to_string(address.port) + ": " + reason);
+      return false;
+    }
+    LogLine("metrics on http://" + DescribeEndpoint(m_metrics->LocalEndpoint()) + "/metrics");
+  }
   WatchRatesFile();
+  if (m_options.statsInterval.count() > 0) LogStats();
   return true;
 }
 
@@ -216,8 +105,10 @@ void RatesServer::Stop() {
   m_signals.cancel(ignored);
   m_pollTimer.cancel();
   m_acceptPause.cancel();
+  m_statsTimer.cancel();
   for (auto& acceptor : m_acceptors) acceptor->close(ignored);
-  for (Connection* connection : m_connections) connection->Close("closed: the service stops", true);
+  if (m_metrics) m_metrics->Close();
+  m_context->open.CloseAll(Outcome::Stopped);
 }
 
 bool RatesServer::Listen(const ListenAddress& address) {
@@ -231,15 +122,18 @@ bool RatesServer::Listen(const ListenAddress& address) {
   auto acceptor = std::make_unique<asio::ip::tcp::acceptor>(m_io);
   acceptor->open(endpoint.protocol(), error);
   if (!error) acceptor->set_option(asio::socket_base::reuse_address(true), error);
+  // Several processes on one port: the kernel spreads new connections over their listeners.
+  if (!error && m_options.reusePort)
+    acceptor->set_option(asio::detail::socket_option::boolean<SOL_SOCKET, SO_REUSEPORT>(true), error);
   // An IPv6 listener takes IPv6 only, so that "::" and "0.0.0.0" can be listened on side by side.
   if (!error && ip.is_v6()) acceptor->set_option(asio::ip::v6_only(true), error);
   if (!error) acceptor->bind(endpoint, error);
   if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
   if (error) {
-    LogLine("cannot listen on " + Describe(endpoint) + ": " + error.message());
+    LogLine("cannot listen on " + DescribeEndpoint(endpoint) + ": " + error.message());
     return false;
   }
-  LogLine("listening on " + Describe(acceptor->local_endpoint()));
+  LogLine("listening on " + DescribeEndpoint(acceptor->local_endpoint()));
   Accept(*acceptor);
   m_acceptors.push_back(std::move(acceptor));
   return true;
@@ -262,24 +156,14 @@ void RatesServer::Accept(asio::ip::tcp::acceptor& acceptor) {
 }
 
 void RatesServer::Admit(asio::ip::tcp::socket socket) {
-  std::error_code ignored;
-  if (m_connections.size() >= m_maxConnections && !MakeRoom()) {
+  if (m_context->open.Size() >= m_maxConnections && !m_context->open.MakeRoom()) {
+    ++m_context->counters.refusedAtCap;
     if (!m_options.quiet) LogLine("refused a connection: all connections busy sending");
+    std::error_code ignored;
     socket.close(ignored);
     return;
   }
-  std::make_shared<Connection>(*this, std::move(socket))->Start();
-}
-
-// A client that has not sent its request yet costs the least to drop: it has been given nothing.
-bool RatesServer::MakeRoom() {
-  for (Connection* connection : m_connections) {
-    if (connection->WaitingForRequest()) {
-      connection->Close("closed to make room for a newer connection", true);
-      return true;
-    }
-  }
-  return false;
+  std::make_shared<Connection>(m_context, std::move(socket))->Start();
 }
 
 void RatesServer::WaitForSignal() {
@@ -304,6 +188,19 @@ void RatesServer::WatchRatesFile() {
     if (ReloadRates(false)) Publish();
     WatchRatesFile();
   });
+}
+
+void RatesServer::LogStats() {
+  m_statsTimer.expires_after(m_options.statsInterval);
+  m_statsTimer.async_wait([this](std::error_code error) {
+    if (error || m_stopping) return;
+    LogLine(StatsLine({m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f}));
+    LogStats();
+  });
+}
+
+std::string RatesServer::Metrics() const {
+  return PrometheusText({m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f});
 }
 
 // True when new rates were taken. A file that is missing, incomplete or invalid is logged once
@@ -357,8 +254,18 @@ bool RatesServer::ReloadOffer() {
     return false;
   }
   m_offer = std::move(loaded.offer);
+  // Beside the offered file first: the service may write there and it is a disk's page cache.
+  const std::string directory = std::filesystem::path(m_options.offerPath).parent_path().string();
+  const char* temporary = std::getenv("TMPDIR");
+  m_offerCopy = PrivateFile::Make(*m_offer->file,
+                                  {directory.empty() ? "." : directory, temporary && *temporary ? temporary : "/tmp"});
+  if (m_offerCopy)
+    LogLine(std::string("offer: sent from a private copy, ") + m_offerCopy->Kind() +
+            (m_offerCopy->Where().empty() ? "" : " " + m_offerCopy->Where()));
+  else
+    LogLine("offer: no private copy could be made; sending it from memory");
   LogLine("offer: " + loaded.summary);
   return true;
 }
 
-void RatesServer::Publish() { m_content = MakeServedContent(*m_rates, m_offer); }
+void RatesServer::Publish() { m_context->content = MakeServedContent(*m_rates, m_offer, m_offerCopy); }

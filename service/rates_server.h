@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,17 +9,18 @@
 
 #include <asio.hpp>
 
+#include "connection.h"
+#include "metrics_endpoint.h"
 #include "served_content.h"
 #include "service_options.h"
 
-class Connection;
+class PrivateFile;
 
 // The rates service on one event loop: listeners, connections with their deadlines, the rates
-// file watch and the signals. Everything runs on the thread that calls Run().
+// file watch, the signals and the counters. Everything runs on the thread that calls Run().
 class RatesServer {
  public:
   explicit RatesServer(ServiceOptions options);
-  ~RatesServer();
   RatesServer(const RatesServer&) = delete;
   RatesServer& operator=(const RatesServer&) = delete;
 
@@ -36,8 +36,6 @@ class RatesServer {
   std::uint16_t FirstPort() const;
 
  private:
-  friend class Connection;
-
   struct FileStamp {
     dev_t device = 0;
     ino_t inode = 0;
@@ -49,20 +47,26 @@ class RatesServer {
   bool Listen(const ListenAddress& address);
   void Accept(asio::ip::tcp::acceptor& acceptor);
   void Admit(asio::ip::tcp::socket socket);
-  bool MakeRoom();
   void WaitForSignal();
   void WatchRatesFile();
+  void LogStats();
+  std::string Metrics() const;
   bool ReloadRates(bool force);
   bool ReloadOffer();
   void Publish();
 
-  ServiceOptions m_options;
+  // The loop is the first member and so the last to go: whatever it still holds (connections
+  // among them) goes with it, after everything else here. Connections own their context
+  // together with the server, so they never reach into a server that is gone.
   asio::io_context m_io;  // run by one thread: asio can then skip most of its locking
+  ServiceOptions m_options;
+  std::shared_ptr<ConnectionContext> m_context;
   asio::signal_set m_signals;
   asio::steady_timer m_pollTimer;
   asio::steady_timer m_acceptPause;
+  asio::steady_timer m_statsTimer;
   std::vector<std::unique_ptr<asio::ip::tcp::acceptor>> m_acceptors;
-  std::list<Connection*> m_connections;  // oldest first; each removes itself when it ends
+  std::unique_ptr<MetricsEndpoint> m_metrics;
   std::size_t m_maxConnections;
   bool m_stopping = false;
 
@@ -70,5 +74,5 @@ class RatesServer {
   std::optional<RateTable> m_rates;
   std::string m_ratesDate;
   std::optional<UpdateOffer> m_offer;
-  std::shared_ptr<const ServedContent> m_content;
+  std::shared_ptr<const PrivateFile> m_offerCopy;
 };

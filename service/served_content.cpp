@@ -2,12 +2,13 @@
 
 #include "byte_order.h"
 
-std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates,
-                                                       const std::optional<UpdateOffer>& offer) {
+std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, const std::optional<UpdateOffer>& offer,
+                                                       std::shared_ptr<const PrivateFile> fileCopy) {
   auto content = std::make_shared<ServedContent>();
   EncodeRateTable(rates, content->rates);
   StoreFloat(content->version.data(), offer ? offer->version : CLIENT_VERSION);
   content->file = offer && offer->file ? offer->file : std::make_shared<const std::vector<std::uint8_t>>();
+  if (offer) content->fileCopy = std::move(fileCopy);
   StoreI32(content->size.data(), static_cast<std::int32_t>(content->file->size()));
   return content;
 }

@@ -10,6 +10,8 @@
 #include "currency.h"
 #include "protocol.h"
 
+class PrivateFile;
+
 // An update that the service offers: the version clients compare with their own and the
 // library's bytes. Size and bytes always come from this one copy, so they agree.
 struct UpdateOffer {
@@ -24,10 +26,13 @@ struct ServedContent {
   std::array<std::uint8_t, VERSION_REPLY_BYTES> version{};
   std::array<std::uint8_t, SIZE_REPLY_BYTES> size{};
   std::shared_ptr<const std::vector<std::uint8_t>> file;  // never null; empty without an offer
+  std::shared_ptr<const PrivateFile> fileCopy;  // the same bytes as `file`, for sending without a copy; may be null
 };
 
 // Without an offer the version is CLIENT_VERSION, so that clients never ask for a file.
-std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, const std::optional<UpdateOffer>& offer);
+// `fileCopy`, when given, holds the offer's bytes.
+std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, const std::optional<UpdateOffer>& offer,
+                                                       std::shared_ptr<const PrivateFile> fileCopy = nullptr);
 
 // What to send for one 8-byte request: the reply bytes (inside `content`), after which the
 // service closes the connection. An invalid request, any command or argument other than the

@@ -3,6 +3,10 @@
 #include <charconv>
 #include <cmath>
 
+#include <CLI/CLI.hpp>
+
+#include "help_layout.h"
+
 namespace {
 
 template <typename Number>
@@ -17,6 +21,127 @@ std::optional<std::chrono::milliseconds> ParseSeconds(const std::string& text) {
   const auto seconds = ParseNumber<double>(text);
   if (!seconds || !std::isfinite(*seconds) || *seconds <= 0 || *seconds > 86400) return std::nullopt;
   return std::chrono::milliseconds(static_cast<long long>(std::ceil(*seconds * 1000)));
+}
+
+// An option whose value `parse` turns into `target`; a value it refuses is an error that says
+// what the option wants.
+template <typename Target, typename Parse>
+CLI::Option* AddParsed(CLI::App& app, const char* name, const char* value, const char* help, Target& target,
+                       Parse parse, std::string wants) {
+  return app
+      .add_option_function<std::string>(
+          name, [&target, parse](const std::string& text) { target = *parse(text); }, help)
+      ->type_name(value)
+      ->check(CLI::Validator(
+          [parse, wants](std::string& text) { return parse(text) ? std::string() : wants + ", not " + text; }, ""));
+}
+
+constexpr const char* DESCRIPTION =
+    R"(Usage: orvane-rates-service --rates FILE [options]
+
+Serves exchange rates against the Romanian leu to Orvane over its TCP protocol: one connection
+per request, an 8-byte request (two little-endian int32: command, argument), a raw reply, then
+the service closes the connection.
+  command 1, argument 1: the 18 rates, 72 bytes of little-endian float32
+  command 3, argument 1: the offered client version, float32 (1.1 when nothing is offered)
+  command 4, argument 1: the size of the offered library, int32 (0 when nothing is offered)
+  command 2, argument 0: the offered library's bytes
+Any other request is closed without a reply.
+)";
+
+constexpr const char* FOOTER = R"(
+Logs go to stderr, one line per connection: peer, command, bytes sent, time, outcome.
+SIGTERM and SIGINT stop the service (exit status 0); SIGHUP reloads the rates and the offer.
+)";
+
+// The service's command line; parses into `options`.
+void Describe(CLI::App& app, ServiceOptions& options) {
+  app.description(DESCRIPTION);
+  app.footer(FOOTER);
+  app.formatter(std::make_shared<HelpLayout>());
+  app.set_help_flag();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  auto text = [](const std::string& value) { return std::optional<std::string>(value); };
+
+  AddParsed(app, "--rates", "FILE",
+            "reference rates: the National Bank of Romania's nbrfxrates.xml (newest\n"
+            "day served) or the European Central Bank's eurofxref daily XML (RON cross\n"
+            "rates; XAU, XDR, EGP and MDL, which it lacks, are served as 0). The file is\n"
+            "re-read when it changes and on SIGHUP; a file that is not complete and\n"
+            "valid is logged and the last good rates stay in service. Required.",
+            options.ratesPath, text, "a file");
+  app.add_option_function<std::vector<std::string>>(
+         "--listen",
+         [&options](const std::vector<std::string>& values) {
+           for (const std::string& value : values) options.listen.push_back(*ParseListenAddress(value));
+         },
+         "address to listen on, IPv4 or [IPv6]; may be given more than once\n"
+         "(default 127.0.0.1:9000; port 0 takes a free port, logged at start)")
+      ->type_name("ADDR:PORT")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->check(CLI::Validator(
+          [](std::string& value) {
+            return ParseListenAddress(value) ? std::string() : "wants ADDRESS:PORT or [IPV6]:PORT, not " + value;
+          },
+          ""));
+  app.add_flag("--reuse-port", options.reusePort,
+               "share the port with other instances of the service (SO_REUSEPORT):\n"
+               "the kernel spreads new connections over them, so that several\n"
+               "processes serve one machine's cores");
+  AddParsed(
+      app, "--offer-version", "V", "offer an update to clients whose version differs from V", options.offerVersion,
+      [](const std::string& value) {
+        const auto version = ParseNumber<float>(value);
+        return version && std::isfinite(*version) ? version : std::nullopt;
+      },
+      "wants a number");
+  AddParsed(app, "--offer-file", "FILE",
+            "the library (BrennikDll.dll) offered with --offer-version; re-read on SIGHUP.\n"
+            "It must end in a signature block (orvane-sign sign)",
+            options.offerPath, text, "a file");
+  AddParsed(app, "--offer-key", "PUBLIC.pem",
+            "offer the library only when its signature is good for this key,\n"
+            "checked at start and at every reload of the offer",
+            options.offerKeyPath, text, "a file");
+  app.add_flag("--quiet", options.quiet, "no line per connection (start, reloads and errors are still logged)");
+  AddParsed(app, "--request-timeout", "S", "seconds a client has to send its 8 bytes (default 5)",
+            options.requestTimeout, ParseSeconds, "wants a number of seconds");
+  AddParsed(app, "--transfer-timeout", "S", "seconds for a whole reply, the library included (default 120)",
+            options.transferTimeout, ParseSeconds, "wants a number of seconds");
+  AddParsed(app, "--poll-interval", "S", "seconds between checks of the rates file for changes (default 1)",
+            options.pollInterval, ParseSeconds, "wants a number of seconds");
+  AddParsed(
+      app, "--max-connections", "N",
+      "open connections at most (default 10000, and no more than the open-file\n"
+      "limit allows); when full, the oldest connection still waiting for its\n"
+      "request makes room, or the new one is closed",
+      options.maxConnections,
+      [](const std::string& value) {
+        const auto count = ParseNumber<std::size_t>(value);
+        return count && *count > 0 ? count : std::nullopt;
+      },
+      "wants a positive number");
+  AddParsed(app, "--stats-interval", "S",
+            "log one line of counters every S seconds: connections by command and\n"
+            "outcome, connections accepted and open, refusals at the connection cap,\n"
+            "bytes sent, the rates' day and the offered version (default: never)",
+            options.statsInterval, ParseSeconds, "wants a number of seconds");
+  AddParsed(
+      app, "--metrics", "[ADDR:]PORT",
+      "serve the same counters read-only over HTTP at /metrics in the\n"
+      "Prometheus text format; ADDR is 127.0.0.1 when not given",
+      options.metrics,
+      [](const std::string& value) {
+        return value.find(':') == std::string::npos ? ParseListenAddress("127.0.0.1:" + value)
+                                                    : ParseListenAddress(value);
+      },
+      "wants [ADDRESS:]PORT");
+  AddParsed(app, "--check", "FILE",
+            "only check a rates file: print the day and the rates it would serve and\n"
+            "exit with 0, or say why it would be refused and exit with 1 (for a\n"
+            "download job, before it moves a new file into place)",
+            options.checkPath, text, "a file");
+  app.set_help_flag("-h,--help", "this text");
 }
 
 }  // namespace
@@ -44,103 +169,40 @@ std::optional<ListenAddress> ParseListenAddress(const std::string& text) {
 ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments) {
   ParsedOptions parsed;
   ServiceOptions options;
-  auto fail = [&](std::string error) {
-    parsed.error = std::move(error);
+  CLI::App app;
+  Describe(app, options);
+  try {
+    app.parse(std::vector<std::string>(arguments.rbegin(), arguments.rend()));  // CLI11 takes them last first
+  } catch (const CLI::CallForHelp&) {
+    parsed.help = true;
     return parsed;
-  };
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& name = arguments[i];
-    if (name == "--help" || name == "-h") {
-      parsed.help = true;
-      return parsed;
-    }
-    if (name == "--quiet") {
-      options.quiet = true;
-      continue;
-    }
-    if (i + 1 >= arguments.size()) return fail("unknown option or missing value: " + name);
-    const std::string& value = arguments[++i];
-    if (name == "--listen") {
-      const auto address = ParseListenAddress(value);
-      if (!address) return fail("--listen wants ADDRESS:PORT or [IPV6]:PORT, not " + value);
-      options.listen.push_back(*address);
-    } else if (name == "--rates") {
-      options.ratesPath = value;
-    } else if (name == "--check") {
-      options.checkPath = value;
-    } else if (name == "--offer-version") {
-      const auto version = ParseNumber<float>(value);
-      if (!version || !std::isfinite(*version)) return fail("--offer-version wants a number, not " + value);
-      options.offerVersion = *version;
-    } else if (name == "--offer-file") {
-      options.offerPath = value;
-    } else if (name == "--offer-key") {
-      options.offerKeyPath = value;
-    } else if (name == "--request-timeout" || name == "--transfer-timeout" || name == "--poll-interval") {
-      const auto duration = ParseSeconds(value);
-      if (!duration) return fail(name + " wants a number of seconds, not " + value);
-      (name == "--request-timeout"    ? options.requestTimeout
-       : name == "--transfer-timeout" ? options.transferTimeout
-                                      : options.pollInterval) = *duration;
-    } else if (name == "--max-connections") {
-      const auto count = ParseNumber<std::size_t>(value);
-      if (!count || *count == 0) return fail("--max-connections wants a positive number, not " + value);
-      options.maxConnections = *count;
-    } else {
-      return fail("unknown option: " + name);
-    }
+  } catch (const CLI::ExtrasError&) {
+    parsed.error = "unknown option: " + app.remaining().front();
+    return parsed;
+  } catch (const CLI::ParseError& error) {
+    parsed.error = error.what();
+    return parsed;
   }
   if (!options.checkPath.empty()) {
     parsed.options = options;
     return parsed;
   }
-  if (options.ratesPath.empty()) return fail("--rates FILE is required");
-  if (options.offerVersion.has_value() != !options.offerPath.empty())
-    return fail("--offer-version and --offer-file go together");
-  if (!options.offerKeyPath.empty() && options.offerPath.empty()) return fail("--offer-key goes with --offer-file");
-  if (options.listen.empty()) options.listen.push_back({"127.0.0.1", 9000});
-  parsed.options = options;
+  if (options.ratesPath.empty()) {
+    parsed.error = "--rates FILE is required";
+  } else if (options.offerVersion.has_value() != !options.offerPath.empty()) {
+    parsed.error = "--offer-version and --offer-file go together";
+  } else if (!options.offerKeyPath.empty() && options.offerPath.empty()) {
+    parsed.error = "--offer-key goes with --offer-file";
+  } else {
+    if (options.listen.empty()) options.listen.push_back({"127.0.0.1", 9000});
+    parsed.options = options;
+  }
   return parsed;
 }
 
-const char* ServiceUsage() {
-  return R"(Usage: orvane-rates-service --rates FILE [options]
-
-Serves exchange rates against the Romanian leu to Orvane over its TCP protocol: one connection
-per request, an 8-byte request (two little-endian int32: command, argument), a raw reply, then
-the service closes the connection.
-  command 1, argument 1: the 18 rates, 72 bytes of little-endian float32
-  command 3, argument 1: the offered client version, float32 (1.1 when nothing is offered)
-  command 4, argument 1: the size of the offered library, int32 (0 when nothing is offered)
-  command 2, argument 0: the offered library's bytes
-Any other request is closed without a reply.
-
-Options:
-  --rates FILE            reference rates: the National Bank of Romania's nbrfxrates.xml (newest
-                          day served) or the European Central Bank's eurofxref daily XML (RON cross
-                          rates; XAU, XDR, EGP and MDL, which it lacks, are served as 0). The file is
-                          re-read when it changes and on SIGHUP; a file that is not complete and
-                          valid is logged and the last good rates stay in service. Required.
-  --listen ADDR:PORT      address to listen on, IPv4 or [IPv6]; may be given more than once
-                          (default 127.0.0.1:9000; port 0 takes a free port, logged at start)
-  --offer-version V       offer an update to clients whose version differs from V
-  --offer-file FILE       the library (BrennikDll.dll) offered with --offer-version; re-read on SIGHUP.
-                          It must end in a signature block (orvane-sign sign)
-  --offer-key PUBLIC.pem  offer the library only when its signature is good for this key,
-                          checked at start and at every reload of the offer
-  --quiet                 no line per connection (start, reloads and errors are still logged)
-  --request-timeout S     seconds a client has to send its 8 bytes (default 5)
-  --transfer-timeout S    seconds for a whole reply, the library included (default 120)
-  --poll-interval S       seconds between checks of the rates file for changes (default 1)
-  --max-connections N     open connections at most (default 10000, and no more than the open-file
-                          limit allows); when full, the oldest connection still waiting for its
-                          request makes room, or the new one is closed
-  --check FILE            only check a rates file: print the day and the rates it would serve and
-                          exit with 0, or say why it would be refused and exit with 1 (for a
-                          download job, before it moves a new file into place)
-  --help                  this text
-
-Logs go to stderr, one line per connection: peer, command, bytes sent, time, outcome.
-SIGTERM and SIGINT stop the service (exit status 0); SIGHUP reloads the rates and the offer.
-)";
+std::string ServiceUsage() {
+  ServiceOptions ignored;
+  CLI::App app;
+  Describe(app, ignored);
+  return app.help();
 }

@@ -24,7 +24,10 @@ struct ServiceOptions {
   std::chrono::milliseconds transferTimeout{120000};
   std::chrono::milliseconds pollInterval{1000};
   std::size_t maxConnections = 10000;
-  bool handleSignals = true;  // off where the embedding program owns the signals
+  bool reusePort = false;                      // SO_REUSEPORT: several processes share the port
+  std::chrono::milliseconds statsInterval{0};  // 0: no counters in the log
+  std::optional<ListenAddress> metrics;        // where the counters are served over HTTP
+  bool handleSignals = true;                   // off where the embedding program owns the signals
 };
 
 struct ParsedOptions {
@@ -35,4 +38,4 @@ struct ParsedOptions {
 
 ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments);
 std::optional<ListenAddress> ParseListenAddress(const std::string& text);
-const char* ServiceUsage();
+std::string ServiceUsage();

@@ -11,26 +11,24 @@
 #include <thread>
 #include <vector>
 
-// The real orvane-rates-service as a child process on a loopback port of the system's choice,
-// with its log lines collected as they come.
-class ServiceProcess {
+// A program run as a child process, with what it writes to stderr collected line by line as it
+// comes. It is killed, if still running, when this goes away.
+class LoggedProcess {
  public:
-  // Starts the service with `arguments` (plus --listen 127.0.0.1:0) and waits until it listens,
-  // or until it exits.
-  explicit ServiceProcess(std::vector<std::string> arguments);
-  ~ServiceProcess();
-  ServiceProcess(const ServiceProcess&) = delete;
-  ServiceProcess& operator=(const ServiceProcess&) = delete;
+  // `environment`: NAME=VALUE entries added to this process's own.
+  explicit LoggedProcess(std::vector<std::string> argv, const std::vector<std::string>& environment = {});
+  ~LoggedProcess();
+  LoggedProcess(const LoggedProcess&) = delete;
+  LoggedProcess& operator=(const LoggedProcess&) = delete;
 
-  bool Listening() const { return m_port != 0; }
-  std::uint16_t Port() const { return m_port; }
-
+  pid_t Pid() const { return m_pid; }
   void Signal(int signal);
   // The exit status once it has exited, or nothing when it is still running after `timeout`.
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
 
   std::vector<std::string> Lines() const;
-  // Waits until a log line after the first `skip` lines contains `text`.
+  // Waits until a log line after the first `skip` lines contains `text`; false when the time is
+  // up or the log is closed first.
   bool WaitForLine(const std::string& text, std::size_t skip = 0,
                    std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const;
   std::size_t CountLines(const std::string& text) const;
@@ -40,7 +38,6 @@ class ServiceProcess {
 
   pid_t m_pid = -1;
   std::optional<int> m_status;
-  std::uint16_t m_port = 0;
   mutable std::mutex m_mutex;
   mutable std::condition_variable m_changed;
   std::vector<std::string> m_lines;
@@ -48,5 +45,26 @@ class ServiceProcess {
   std::thread m_reader;
 };
 
+// The real orvane-rates-service as a child process, by default on a loopback port of the
+// system's choice.
+class ServiceProcess : public LoggedProcess {
+ public:
+  // Starts the service with `arguments` (plus --listen 127.0.0.1:0 unless `ownListen`) and waits
+  // until it listens on 127.0.0.1, or until it exits.
+  explicit ServiceProcess(std::vector<std::string> arguments, bool ownListen = false);
+
+  bool Listening() const { return m_port != 0; }
+  std::uint16_t Port() const { return m_port; }
+
+ private:
+  std::uint16_t m_port = 0;
+};
+
 // The service binary of this build.
 std::string ServiceBinary();
+
+// A memory figure of a running process from /proc/PID/status in KiB ("VmRSS", "VmHWM"); 0 when unknown.
+std::size_t MemoryKib(pid_t pid, const std::string& field);
+
+// User plus system CPU time that a running process has used so far, from /proc/PID/stat, in seconds.
+double CpuSeconds(pid_t pid);

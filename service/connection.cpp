@@ -1,0 +1,164 @@
+#include "connection.h"
+
+#include <sys/sendfile.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "private_file.h"
+#include "service_log.h"
+
+std::string DescribeEndpoint(const asio::ip::tcp::endpoint& endpoint) {
+  const asio::ip::address address = endpoint.address();
+  const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+  return host + ":" + std::to_string(endpoint.port());
+}
+
+void ConnectionRegister::CloseAll(Outcome outcome) {
+  for (Connection* connection : m_open) connection->Close(outcome, true);
+}
+
+bool ConnectionRegister::MakeRoom() {
+  for (Connection* connection : m_open) {
+    if (connection->WaitingForRequest()) {
+      connection->Close(Outcome::MadeRoom, true);
+      return true;
+    }
+  }
+  return false;
+}
+
+Connection::Connection(std::shared_ptr<ConnectionContext> context, asio::ip::tcp::socket socket)
+    : m_context(std::move(context)),
+      m_socket(std::move(socket)),
+      m_deadline(m_socket.get_executor()),
+      m_place(m_context->open.Enter(this)),
+      m_started(std::chrono::steady_clock::now()) {
+  ++m_context->counters.accepted;
+  // The peer is only needed for the log line; --quiet saves the system call.
+  if (!m_context->settings.quiet) {
+    std::error_code error;
+    const auto peer = m_socket.remote_endpoint(error);
+    m_peer = error ? "unknown peer" : DescribeEndpoint(peer);
+  }
+}
+
+Connection::~Connection() {
+  m_context->open.Leave(m_place);
+  ServiceCounters& counters = m_context->counters;
+  ++counters.ended[CommandSlot(m_command.value_or(0), m_valid)][static_cast<std::size_t>(m_outcome)];
+  counters.bytesSent += m_sent;
+  if (m_context->settings.quiet) return;
+  const auto micros =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_started).count();
+  char line[256];
+  std::snprintf(line, sizeof line, "%s command %s bytes %zu time %.3f ms %s", m_peer.c_str(),
+                m_command ? std::to_string(*m_command).c_str() : "-", m_sent, static_cast<double>(micros) / 1000.0,
+                DescribeOutcome(m_outcome));
+  LogLine(line);
+}
+
+void Connection::Start() {
+  Arm(m_context->settings.requestTimeout, Outcome::RequestTimeout, true);
+  asio::async_read(m_socket, asio::buffer(m_request),
+                   [self = shared_from_this()](std::error_code error, std::size_t) { self->OnRequest(error); });
+}
+
+void Connection::Close(Outcome outcome, bool abortive) {
+  if (!m_socket.is_open()) return;
+  m_waiting = false;  // closed already: no longer a candidate to make room
+  m_outcome = outcome;
+  std::error_code ignored;
+  if (abortive) m_socket.set_option(asio::socket_base::linger(true, 0), ignored);
+  m_socket.close(ignored);
+  m_deadline.cancel();
+}
+
+void Connection::Arm(std::chrono::milliseconds timeout, Outcome outcome, bool abortive) {
+  m_deadline.expires_after(timeout);
+  m_deadline.async_wait([self = shared_from_this(), outcome, abortive](std::error_code error) {
+    if (!error) self->Close(outcome, abortive);
+  });
+}
+
+void Connection::OnRequest(std::error_code error) {
+  m_waiting = false;
+  if (error) {
+    if (m_socket.is_open()) Close(error == asio::error::eof ? Outcome::ClientGone : Outcome::ReceiveFailed, true);
+    return;
+  }
+  m_content = m_context->content;
+  const Answer answer = AnswerRequest(m_request, *m_content);
+  m_command = answer.command;
+  m_valid = answer.valid;
+  if (!answer.valid) return Close(Outcome::Refused, true);
+  Arm(m_context->settings.transferTimeout, Outcome::TransferTimeout, true);
+  if (m_command == CMD_GET_UPDATE_FILE) {
+    // From the file the kernel fills whole segments, and the shutdown after the last byte sends
+    // the remainder at once: no socket option is needed.
+    if (m_content->fileCopy) return SendFile();
+    // From memory, the file's last small piece should not wait for the acknowledgement of the one before.
+    std::error_code ignored;
+    m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+  }
+  asio::async_write(m_socket, asio::buffer(answer.bytes.data(), answer.bytes.size()),
+                    [self = shared_from_this()](std::error_code writeError, std::size_t sent) {
+                      self->m_sent = sent;
+                      self->OnReplySent(writeError);
+                    });
+}
+
+// The kernel copies from the private file straight into the socket, as much as the socket takes
+// each time it is ready; nothing of the file passes through this process.
+void Connection::SendFile() {
+  const PrivateFile& file = *m_content->fileCopy;
+  std::error_code error;
+  // Asio has made the socket non-blocking for its own reads already; asking again costs a system call.
+  if (!m_socket.native_non_blocking()) m_socket.native_non_blocking(true, error);
+  while (!error && m_sent < file.Size()) {
+    off_t offset = static_cast<off_t>(m_sent);
+    const ssize_t count = sendfile(m_socket.native_handle(), file.Descriptor(), &offset, file.Size() - m_sent);
+    if (count > 0) {
+      m_sent += static_cast<std::size_t>(count);
+    } else if (count < 0 && errno == EAGAIN) {
+      m_socket.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code waitError) {
+        if (waitError) return self->OnReplySent(waitError);
+        self->SendFile();
+      });
+      return;
+    } else if (count < 0 && errno != EINTR) {
+      error = std::error_code(errno, std::system_category());
+    } else if (count == 0) {
+      error = asio::error::eof;  // cannot happen with a file nobody shortens; never loop on it
+    }
+  }
+  OnReplySent(error);
+}
+
+void Connection::OnReplySent(std::error_code error) {
+  if (error) {
+    if (m_socket.is_open()) Close(Outcome::SendFailed, true);
+    return;
+  }
+  m_outcome = Outcome::Ok;
+  // The file's last piece is completed by our close, so it goes out right after the last byte.
+  // A reply of fixed length is read exactly and the client closes first: the TIME_WAIT of
+  // every connection then stays with the client instead of piling up here.
+  if (m_command == CMD_GET_UPDATE_FILE) {
+    std::error_code ignored;
+    m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
+  }
+  m_content.reset();
+  // A client that keeps the connection open after its reply gets no longer than one for its request.
+  Arm(m_context->settings.requestTimeout, Outcome::Ok, false);
+  Drain();
+}
+
+// Reads whatever the client still sends and throws it away, until it closes. A read rather than a
+// wait for readiness: asio tries it at once and needs no change to the poll set for it.
+void Connection::Drain() {
+  m_socket.async_read_some(asio::buffer(m_discard), [self = shared_from_this()](std::error_code error, std::size_t) {
+    if (!error) return self->Drain();
+    self->Close(self->m_outcome, false);
+  });
+}

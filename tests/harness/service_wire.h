@@ -1,0 +1,33 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "rates_client.h"
+#include "test_sockets.h"
+
+class ServiceProcess;
+
+// Talking to the service byte by byte on loopback, for tests that look at the wire.
+
+// A connected socket to 127.0.0.1:port, or NATIVE_NO_SOCKET.
+NativeSocket Dial(std::uint16_t port);
+bool SendBytes(NativeSocket s, const std::vector<std::uint8_t>& bytes);
+
+struct Received {
+  std::vector<std::uint8_t> bytes;
+  bool closed = false;  // an orderly close or a reset, as opposed to silence until the limit
+};
+Received ReadUntilClosed(NativeSocket s, std::chrono::milliseconds limit);
+
+std::vector<std::uint8_t> RequestBytes(std::int32_t command, std::int32_t argument);
+
+// One whole exchange on a new connection: the request and our half-close, then everything until
+// the service closes.
+Received Exchange(std::uint16_t port, std::int32_t command, std::int32_t argument,
+                  std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+ClientConfig ConfigFor(const ServiceProcess& service);
+// The rates through the real client.
+bool FetchRates(const ServiceProcess& service, RateTable& rates);
