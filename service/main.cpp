@@ -1,10 +1,9 @@
 #include <csignal>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "file_io.h"
 #include "rates_file.h"
 #include "rates_server.h"
 #include "service_log.h"
@@ -13,11 +12,12 @@
 namespace {
 
 int CheckRatesFile(const std::string& path) {
-  std::ifstream stream(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-  const RatesFile file = stream ? ParseRatesFile(bytes) : RatesFile{};
-  if (!stream || !file.ok) {
-    std::fprintf(stderr, "%s: refused (%s)\n", path.c_str(), stream ? file.error.c_str() : "cannot read");
+  const auto bytes = ReadWholeFile(path);
+  const RatesFile file =
+      bytes ? ParseRatesFile(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()))
+            : RatesFile{};
+  if (!bytes || !file.ok) {
+    std::fprintf(stderr, "%s: refused (%s)\n", path.c_str(), bytes ? file.error.c_str() : "cannot read");
     return 1;
   }
   std::printf("%s: rates of %s\n", path.c_str(), file.date.c_str());

@@ -6,9 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "file_io.h"
 #include "private_file.h"
 #include "rates_file.h"
 #include "service_log.h"
@@ -225,13 +224,12 @@ bool RatesServer::ReloadRates(bool force) {
     return false;
   }
 
-  std::ifstream stream(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-  RatesFile file = ParseRatesFile(bytes);
-  if (stream.bad()) {
-    file = RatesFile{};
+  const auto bytes = ReadWholeFile(path, static_cast<std::size_t>(MAX_RATES_FILE_BYTES));
+  RatesFile file;
+  if (bytes)
+    file = ParseRatesFile(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  else
     file.error = "read error";
-  }
   if (!file.ok) {
     LogLine("rates: " + path + " refused (" + file.error + ")" + (m_rates ? "; still serving " + m_ratesDate : ""));
     return false;

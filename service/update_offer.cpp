@@ -1,9 +1,9 @@
 #include "update_offer.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
 
+#include "file_io.h"
 #include "library_contract.h"
 #include "pe_image.h"
 #include "update_signature.h"
@@ -28,24 +28,14 @@ std::string SignatureProblem(const std::vector<std::uint8_t>& bytes, const std::
 
 LoadedOffer LoadUpdateOffer(const std::string& path, float version, const std::string& keyPath) {
   LoadedOffer loaded;
-  std::ifstream stream(path, std::ios::binary);
-  if (!stream) {
-    loaded.error = "cannot open " + path;
+  auto read = ReadWholeFile(path, MAX_UPDATE_SIZE);
+  if (!read) {
+    std::error_code unknown;
+    const bool tooLarge = std::filesystem::file_size(path, unknown) > static_cast<std::uintmax_t>(MAX_UPDATE_SIZE);
+    loaded.error = !unknown && tooLarge ? path + " is larger than clients accept" : "cannot read " + path;
     return loaded;
   }
-  auto bytes = std::make_shared<std::vector<std::uint8_t>>();
-  char chunk[DOWNLOAD_CHUNK_SIZE];
-  while (stream.read(chunk, sizeof chunk) || stream.gcount() > 0) {
-    bytes->insert(bytes->end(), chunk, chunk + stream.gcount());
-    if (bytes->size() > static_cast<std::size_t>(MAX_UPDATE_SIZE)) {
-      loaded.error = path + " is larger than clients accept";
-      return loaded;
-    }
-  }
-  if (stream.bad()) {
-    loaded.error = "cannot read " + path;
-    return loaded;
-  }
+  auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(*read));
   if (bytes->empty()) {
     loaded.error = path + " is empty";
     return loaded;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "file_io.h"
 #include "update_signer.h"
 
 namespace {
@@ -45,8 +46,8 @@ int Sign(const std::string& keyPath, const std::string& in, const std::string& o
   std::string error;
   const auto key = SigningKey::ReadPem(keyPath, error);
   if (!key) return Refuse(error);
-  const auto file = ReadWholeFile(in, error);
-  if (!file) return Refuse(error);
+  const auto file = ReadWholeFile(in);
+  if (!file) return Refuse("cannot read " + in);
   const auto signedFile = SignLibrary(*file, *key, error);
   if (!signedFile) return Refuse(in + ": " + error);
   if (!WriteWholeFile(out, *signedFile, error)) return Refuse(error);
@@ -59,8 +60,8 @@ int Verify(const std::string& keyPath, const std::string& path) {
   std::string error;
   const auto key = ReadPublicKeyPem(keyPath, error);
   if (!key) return Refuse(error);
-  const auto file = ReadWholeFile(path, error);
-  if (!file) return Refuse(error);
+  const auto file = ReadWholeFile(path);
+  if (!file) return Refuse("cannot read " + path);
   const SignatureCheck check = CheckUpdateSignature(*file, *key);
   if (check != SignatureCheck::Valid) return Refuse(path + ": " + DescribeSignatureCheck(check));
   std::printf("%s: good signature, key id %s\n", path.c_str(), FormatKeyId(*KeyIdOf(*key)).c_str());

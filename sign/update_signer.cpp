@@ -14,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "library_contract.h"
 #include "pe_image.h"
@@ -150,16 +149,6 @@ std::optional<std::vector<std::uint8_t>> SignLibrary(std::span<const std::uint8_
   auto signedFile = AppendSignatureBlock(library, key);
   if (!signedFile) error = "cannot sign";
   return signedFile;
-}
-
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string& error) {
-  std::ifstream stream(path, std::ios::binary);
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-  if (!stream.is_open() || stream.bad()) {
-    error = "cannot read " + path;
-    return std::nullopt;
-  }
-  return bytes;
 }
 
 bool WriteWholeFile(const std::string& path, std::span<const std::uint8_t> bytes, std::string& error) {

@@ -44,6 +44,5 @@ std::optional<std::vector<std::uint8_t>> SignLibrary(std::span<const std::uint8_
 std::optional<std::vector<std::uint8_t>> AppendSignatureBlock(std::span<const std::uint8_t> file,
                                                               const SigningKey& key);
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string& error);
 // Through a temporary file and a rename, so that OUT is never left half written.
 bool WriteWholeFile(const std::string& path, std::span<const std::uint8_t> bytes, std::string& error);
