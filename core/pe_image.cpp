@@ -153,3 +153,8 @@ bool IsPeLibraryWithExport(std::span<const std::uint8_t> image, std::uint16_t ma
   PeFile file(image);
   return file.ParseHeaders(machine) && file.HasExport(exportName);
 }
+
+bool IsWindowsLibraryWithExport(std::span<const std::uint8_t> image, std::string_view exportName) {
+  return IsPeLibraryWithExport(image, MACHINE_AMD64, exportName) ||
+         IsPeLibraryWithExport(image, MACHINE_I386, exportName);
+}

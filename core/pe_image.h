@@ -23,3 +23,7 @@ inline constexpr std::uint16_t RUNNING_MACHINE = 0;
 // raw data inside the file, and a named export `exportName` that is not forwarded elsewhere.
 // Reads nothing outside `image`, whatever its bytes.
 bool IsPeLibraryWithExport(std::span<const std::uint8_t> image, std::uint16_t machine, std::string_view exportName);
+
+// The same for a library of either Windows machine, as the rates service offers and the
+// release tools sign them.
+bool IsWindowsLibraryWithExport(std::span<const std::uint8_t> image, std::string_view exportName);

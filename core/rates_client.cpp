@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "byte_order.h"
+#include "library_contract.h"
 #include "pe_image.h"
-
-// The update must export this entry, or the launcher could not run it.
-static constexpr char LIBRARY_EXPORT[] = "RunBrennikDll";
+#include "update_signature.h"
 
 const char* DescribeClientError(ClientError error) {
   switch (error) {
@@ -152,8 +151,12 @@ bool RatesClient::DownloadUpdate(std::int32_t size) {
   const bool received = Connect() && SendAll(request.data(), REQUEST_BYTES) && ReceiveToFile(path, size);
   CloseSocket();
   if (!received) return false;
-  // Only a library that this process can load and run may go on to replace the running one.
-  if (!IsPeLibraryWithExport(ReadWholeFile(path), RUNNING_MACHINE, LIBRARY_EXPORT)) {
+  // Only a library that this process can load and run, from the holder of the update key, may
+  // go on to replace the running one.
+  const std::vector<std::uint8_t> file = ReadWholeFile(path);
+  // The library itself is what precedes the block; the block is no part of it.
+  if (!IsPeLibraryWithExport(SignedPart(file), RUNNING_MACHINE, LIBRARY_EXPORT) || !m_config.updateKey ||
+      CheckUpdateSignature(file, *m_config.updateKey) != SignatureCheck::Valid) {
     std::remove(path.c_str());
     return false;
   }

@@ -6,6 +6,7 @@
 #include "currency.h"
 #include "protocol.h"
 #include "socket_api.h"
+#include "update_key.h"
 
 #ifndef ORVANE_RATES_HOST
 #define ORVANE_RATES_HOST "localhost"
@@ -20,6 +21,8 @@ struct ClientConfig {
   // The running library's own version. It comes from the build of the code that makes the
   // configuration, so that one core serves libraries built as different versions.
   float clientVersion = CLIENT_VERSION;
+  // The key that an update must be signed with; without one no update is accepted.
+  std::optional<UpdateKey> updateKey = BuildUpdateKey();
 };
 
 // Why the last command failed, for people who run a service; the program itself only needs
@@ -52,7 +55,7 @@ class RatesClient {
   bool FetchUpdateSize(std::int32_t& size);
 
   // True when the service offers another version and its library was downloaded completely
-  // next to the running one, as a library this process can load.
+  // next to the running one, as a library this process can load, signed with the update key.
   bool UpdateFetcher();
   bool ReceiveToFile(const std::string& path, std::int32_t size);
 

@@ -15,6 +15,7 @@ constexpr DWORD MAXIMUM_MODULE_PATH = 32768;
 struct LibraryRun {
   HINSTANCE instance = nullptr;
   HANDLE* launcherEvents = nullptr;
+  bool searchRestricted = false;  // see RestrictLibrarySearch
   HMODULE module = nullptr;
 };
 
@@ -25,12 +26,14 @@ DWORD WINAPI LoaderThread(void* parameter) {
   // A broken file must end in our own message, not in a system error box.
   DWORD previousMode = 0;
   const bool modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode) != 0;
-  // The bare name: the system's search begins with the program folder, where the swap works.
-  run.module = LoadLibraryA(LIBRARY_FILE_NAME);
+  // The bare name, looked up in the program folder only, where the swap works: a library of
+  // that name planted on the search path is never loaded.
+  run.module = run.searchRestricted ? LoadLibraryExA(LIBRARY_FILE_NAME, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR)
+                                    : LoadLibraryA(LIBRARY_FILE_NAME);
   if (modeSet) SetThreadErrorMode(previousMode, nullptr);
   if (!run.module) return LOADER_FAILED;
 
-  const FARPROC export_ = GetProcAddress(run.module, "RunBrennikDll");
+  const FARPROC export_ = GetProcAddress(run.module, LIBRARY_EXPORT);
   if (!export_) return LOADER_FAILED;
   const auto entry = reinterpret_cast<RunBrennikDllEntry>(reinterpret_cast<void*>(export_));
   entry(run.instance, run.module, run.launcherEvents);
@@ -43,6 +46,18 @@ void FreeLibraryOf(LibraryRun& run) {
 }
 
 }  // namespace
+
+bool RestrictLibrarySearch() {
+  // Looked up at run time: systems without it (Vista and 7 without KB2533623) still start, and
+  // there the search still begins with the program folder, though not the current one.
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  const auto restrict_ = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
+  if (restrict_ && restrict_(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
+  SetDllDirectoryA("");
+  return false;
+}
 
 LibraryOutcome WaitForLibrary(const HANDLE* launcherEvents, HANDLE loaderThread) {
   // The events come first: with several objects signalled the lowest index is reported, and the
@@ -117,6 +132,7 @@ int RunLauncher(HINSTANCE instance) {
   LibraryRun run;
   run.instance = instance;
   run.launcherEvents = launcherEvents;
+  run.searchRestricted = RestrictLibrarySearch();
   for (;;) {
     DWORD loaderThreadId = 0;
     const KernelHandle loaderThread(CreateThread(nullptr, 0, LoaderThread, &run, 0, &loaderThreadId));

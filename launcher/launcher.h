@@ -5,20 +5,18 @@
 #include <optional>
 #include <string>
 
+#include "library_contract.h"
+
 inline constexpr char INSTANCE_EVENT_NAME[] = "OrvaneAplicationEventUniqueInstance";
-inline constexpr char LIBRARY_FILE_NAME[] = "BrennikDll.dll";
-inline constexpr char UPDATE_FILE_NAME[] = "BrennikDllUpdate.dll";
 // Where the old library waits while the update takes its name, so that it can be put back.
 inline constexpr char BACKUP_FILE_NAME[] = "BrennikDllBackup.dll";
-// The same names for the swap, which works on the program's own UTF-16 path.
-inline constexpr wchar_t LIBRARY_FILE_NAME_W[] = L"BrennikDll.dll";
-inline constexpr wchar_t UPDATE_FILE_NAME_W[] = L"BrennikDllUpdate.dll";
+// The same name for the swap, which works on the program's own UTF-16 path.
 inline constexpr wchar_t BACKUP_FILE_NAME_W[] = L"BrennikDllBackup.dll";
 
 inline constexpr char MESSAGE_CAPTION[] = "Orvane";
 inline constexpr char DELETE_FAILED_TEXT[] = "Cannot delete temp file";
 inline constexpr char MOVE_FAILED_TEXT[] = "Cannot move temp file";
-inline constexpr char LOAD_FAILED_TEXT[] = "Cannot load BrennikDll.dll";
+inline constexpr char LOAD_FAILED_TEXT[] = "Cannot load " ORVANE_LIBRARY_NAME;
 
 // Exit code of a loader thread that could not load the library or find its export.
 inline constexpr DWORD LOADER_FAILED = static_cast<DWORD>(-1);
@@ -29,6 +27,10 @@ enum class LibraryOutcome { Exit, UpdateReady, LoaderEnded, WaitFailed };
 // Waits for the exit event, the update-ready event or the end of the loader thread, whichever
 // comes first; a library that signalled and then returned counts as having signalled.
 LibraryOutcome WaitForLibrary(const HANDLE* launcherEvents, HANDLE loaderThread);
+
+// Libraries, the program's own and the ones it depends on, come only from the program folder
+// and System32 from now on. False where the system cannot restrict the search.
+bool RestrictLibrarySearch();
 
 // The full path of this program, however long it is; nothing when the system cannot give it.
 std::optional<std::wstring> OwnModulePath();

@@ -351,15 +351,13 @@ bool RatesServer::ReloadRates(bool force) {
 }
 
 bool RatesServer::ReloadOffer() {
-  LoadedOffer loaded = LoadUpdateOffer(m_options.offerPath, *m_options.offerVersion);
+  LoadedOffer loaded = LoadUpdateOffer(m_options.offerPath, *m_options.offerVersion, m_options.offerKeyPath);
   if (!loaded.offer) {
     LogLine("offer: " + loaded.error + (m_offer ? "; still offering the previous file" : ""));
     return false;
   }
   m_offer = std::move(loaded.offer);
-  char line[64];
-  std::snprintf(line, sizeof line, "offer: version %g, %zu bytes from ", m_offer->version, m_offer->file->size());
-  LogLine(line + m_options.offerPath);
+  LogLine("offer: " + loaded.summary);
   return true;
 }
 

@@ -74,6 +74,8 @@ ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments) {
       options.offerVersion = *version;
     } else if (name == "--offer-file") {
       options.offerPath = value;
+    } else if (name == "--offer-key") {
+      options.offerKeyPath = value;
     } else if (name == "--request-timeout" || name == "--transfer-timeout" || name == "--poll-interval") {
       const auto duration = ParseSeconds(value);
       if (!duration) return fail(name + " wants a number of seconds, not " + value);
@@ -95,6 +97,7 @@ ParsedOptions ParseServiceOptions(const std::vector<std::string>& arguments) {
   if (options.ratesPath.empty()) return fail("--rates FILE is required");
   if (options.offerVersion.has_value() != !options.offerPath.empty())
     return fail("--offer-version and --offer-file go together");
+  if (!options.offerKeyPath.empty() && options.offerPath.empty()) return fail("--offer-key goes with --offer-file");
   if (options.listen.empty()) options.listen.push_back({"127.0.0.1", 9000});
   parsed.options = options;
   return parsed;
@@ -121,7 +124,10 @@ Options:
   --listen ADDR:PORT      address to listen on, IPv4 or [IPv6]; may be given more than once
                           (default 127.0.0.1:9000; port 0 takes a free port, logged at start)
   --offer-version V       offer an update to clients whose version differs from V
-  --offer-file FILE       the library (BrennikDll.dll) offered with --offer-version; re-read on SIGHUP
+  --offer-file FILE       the library (BrennikDll.dll) offered with --offer-version; re-read on SIGHUP.
+                          It must end in a signature block (orvane-sign sign)
+  --offer-key PUBLIC.pem  offer the library only when its signature is good for this key,
+                          checked at start and at every reload of the offer
   --quiet                 no line per connection (start, reloads and errors are still logged)
   --request-timeout S     seconds a client has to send its 8 bytes (default 5)
   --transfer-timeout S    seconds for a whole reply, the library included (default 120)

@@ -18,6 +18,7 @@ struct ServiceOptions {
   std::string checkPath;  // --check: only say whether this file would be served
   std::optional<float> offerVersion;
   std::string offerPath;
+  std::string offerKeyPath;  // --offer-key: the offer's signature must be good for this key
   bool quiet = false;
   std::chrono::milliseconds requestTimeout{5000};
   std::chrono::milliseconds transferTimeout{120000};

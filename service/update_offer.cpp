@@ -1,11 +1,32 @@
 #include "update_offer.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
+#include "library_contract.h"
 #include "pe_image.h"
+#include "update_signature.h"
+#include "update_signer.h"
 
-LoadedOffer LoadUpdateOffer(const std::string& path, float version) {
+namespace {
+
+// Empty when `bytes` may be offered.
+std::string SignatureProblem(const std::vector<std::uint8_t>& bytes, const std::string& keyPath) {
+  if (!FindSignatureBlock(bytes)) return "has no signature block; sign it with orvane-sign";
+  if (keyPath.empty()) return {};
+  std::string error;
+  const auto key = ReadPublicKeyPem(keyPath, error);
+  if (!key) return "cannot be checked: " + error;
+  const SignatureCheck check = CheckUpdateSignature(bytes, *key);
+  if (check != SignatureCheck::Valid)
+    return std::string("is refused for the key of ") + keyPath + ": " + DescribeSignatureCheck(check);
+  return {};
+}
+
+}  // namespace
+
+LoadedOffer LoadUpdateOffer(const std::string& path, float version, const std::string& keyPath) {
   LoadedOffer loaded;
   std::ifstream stream(path, std::ios::binary);
   if (!stream) {
@@ -29,11 +50,18 @@ LoadedOffer LoadUpdateOffer(const std::string& path, float version) {
     loaded.error = path + " is empty";
     return loaded;
   }
-  if (!IsPeLibraryWithExport(*bytes, MACHINE_AMD64, "RunBrennikDll") &&
-      !IsPeLibraryWithExport(*bytes, MACHINE_I386, "RunBrennikDll")) {
-    loaded.error = path + " is not a Windows library exporting RunBrennikDll";
+  if (!IsWindowsLibraryWithExport(*bytes, LIBRARY_EXPORT)) {
+    loaded.error = path + " is not a Windows library exporting " + LIBRARY_EXPORT;
     return loaded;
   }
+  if (const std::string problem = SignatureProblem(*bytes, keyPath); !problem.empty()) {
+    loaded.error = path + " " + problem;
+    return loaded;
+  }
+  char summary[128];
+  std::snprintf(summary, sizeof summary, "version %g, %zu bytes, key id %s%s from ", version, bytes->size(),
+                FormatKeyId(FindSignatureBlock(*bytes)->keyId).c_str(), keyPath.empty() ? "" : " (signature verified)");
+  loaded.summary = summary + path;
   loaded.offer = UpdateOffer{version, std::move(bytes)};
   return loaded;
 }

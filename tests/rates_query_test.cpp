@@ -7,30 +7,14 @@
 #include "fake_rates_service.h"
 #include "protocol.h"
 #include "test_sockets.h"
-
-#ifdef _WIN32
-#define popen _popen
-#define pclose _pclose
-#endif
+#include "test_support.h"
 
 namespace {
 
-struct QueryRun {
-  int status;
-  std::string output;
-};
+using QueryRun = CommandRun;
 
-// Runs the command-line client with its standard error folded into the output.
 QueryRun Query(const std::string& arguments) {
-  const std::string command = std::string("\"") + ORVANE_QUERY_PROGRAM + "\" " + arguments + " 2>&1";
-  QueryRun run{-1, {}};
-  std::FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[256];
-  while (std::fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
-  run.status = pclose(pipe);
-  run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
-  return run;
+  return RunCommand(std::string("\"") + ORVANE_QUERY_PROGRAM + "\" " + arguments);
 }
 
 std::vector<std::uint8_t> RatesReply() {

@@ -8,9 +8,9 @@
 
 #include "display_format.h"
 #include "fake_rates_service.h"
-#include "pe_builder.h"
 #include "rates_snapshot.h"
 #include "refresh_cycle.h"
+#include "test_signing.h"
 #include "test_support.h"
 
 namespace {
@@ -54,6 +54,7 @@ class RefreshCycleTest : public ::testing::Test {
     config.port = service.Port();
     config.receiveTimeout = Milliseconds(2000);
     config.libraryPath = dir.File("BrennikDll.dll");
+    config.updateKey = TEST_UPDATE_KEY.point;
     service.SetReply(CMD_GET_VERSION, {FloatBytes(CLIENT_VERSION)});
     service.SetReply(CMD_GET_RATES, {RatesBytes(4.5f)});
   }
@@ -104,7 +105,7 @@ TEST_F(RefreshCycleTest, UnreachableServiceChangesNothing) {
 }
 
 TEST_F(RefreshCycleTest, DownloadedUpdateEndsTheRunWithoutRates) {
-  const auto image = BuildLibraryImage({.size = 6000});
+  const auto image = SignedLibraryImage(6000);
   service.SetReply(CMD_GET_VERSION, {FloatBytes(1.2f)});
   service.SetReply(CMD_GET_UPDATE_SIZE, {Int32Bytes(6000)});
   service.SetReply(CMD_GET_UPDATE_FILE, {image});

@@ -1,9 +1,18 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+
+#ifdef _WIN32
+#define popen _popen
+#define pclose _pclose
+#else
+#include <sys/wait.h>
+#endif
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
@@ -28,4 +37,20 @@ std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path) 
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+CommandRun RunCommand(const std::string& commandLine) {
+  CommandRun run{-1, {}};
+  std::FILE* pipe = popen((commandLine + " 2>&1").c_str(), "r");
+  if (!pipe) return run;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe)) run.output += buffer;
+  const int status = pclose(pipe);
+#ifdef _WIN32
+  run.status = status;
+#else
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+  run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
+  return run;
 }

@@ -26,6 +26,13 @@ class TempDir {
 std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
+struct CommandRun {
+  int status;  // the exit code; -1 when the command could not be run
+  std::string output;
+};
+// Runs a command line through the shell, its standard error folded into the output.
+CommandRun RunCommand(const std::string& commandLine);
+
 // A settings store in memory.
 class MemoryStore final : public SettingsStore {
  public:

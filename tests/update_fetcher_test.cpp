@@ -7,7 +7,9 @@
 #include "fake_rates_service.h"
 #include "pe_builder.h"
 #include "rates_client.h"
+#include "test_signing.h"
 #include "test_support.h"
+#include "update_signature.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ class UpdateFetcherTest : public ::testing::Test {
     config.connectTimeout = Milliseconds(2000);
     config.receiveTimeout = Milliseconds(2000);
     config.libraryPath = dir.File("BrennikDll.dll");
+    config.updateKey = TEST_UPDATE_KEY.point;
   }
 
   void Offer(float version, std::int32_t size, FakeReply file) {
@@ -46,7 +49,7 @@ class UpdateFetcherTest : public ::testing::Test {
 };
 
 TEST_F(UpdateFetcherTest, SameVersionEndsAfterTheFirstConnection) {
-  Offer(1.1f, 5000, {BuildLibraryImage()});
+  Offer(1.1f, 5000, {SignedLibraryImage(5000)});
   WriteFileBytes(UpdatePath(), {1, 2, 3});
   EXPECT_FALSE(Fetch());
   EXPECT_EQ(service.Requests(), (std::vector<std::vector<std::uint8_t>>{VERSION_REQUEST}));
@@ -55,7 +58,7 @@ TEST_F(UpdateFetcherTest, SameVersionEndsAfterTheFirstConnection) {
 
 TEST_F(UpdateFetcherTest, AnyOtherVersionDownloadsOlderAndNaNIncluded) {
   for (float version : {1.0f, 1.2f, -1.1f, std::numeric_limits<float>::quiet_NaN()}) {
-    const auto image = BuildLibraryImage({.size = 5000});
+    const auto image = SignedLibraryImage(5000);
     Offer(version, 5000, {image});
     const std::size_t before = Connections();
     EXPECT_TRUE(Fetch()) << version;
@@ -78,7 +81,7 @@ TEST_F(UpdateFetcherTest, ShortVersionReplyMakesNoSecondConnection) {
 }
 
 TEST_F(UpdateFetcherTest, WholeChunksEndWithoutWaitingForTheClose) {
-  const auto image = BuildLibraryImage({.size = 8192});
+  const auto image = SignedLibraryImage(8192);
   // The service would keep the connection open for ever: only the size ends the transfer.
   Offer(1.2f, 8192, {image, {}, true});
   config.receiveTimeout = Milliseconds(60000);
@@ -87,7 +90,7 @@ TEST_F(UpdateFetcherTest, WholeChunksEndWithoutWaitingForTheClose) {
 }
 
 TEST_F(UpdateFetcherTest, TransferOutcomes) {
-  const auto image = BuildLibraryImage({.size = 5000});
+  const auto image = SignedLibraryImage(5000);
   auto surplus = image;
   surplus.resize(5100, 0);
   const std::vector<std::uint8_t> first3000(image.begin(), image.begin() + 3000);
@@ -111,7 +114,7 @@ TEST_F(UpdateFetcherTest, TransferOutcomes) {
 TEST_F(UpdateFetcherTest, ImplausibleSizesAreRefusedBeforeAnyTransfer) {
   for (std::int32_t size : {0, -1, -5000, std::numeric_limits<std::int32_t>::min(), MAX_UPDATE_SIZE + 1,
                             std::numeric_limits<std::int32_t>::max()}) {
-    Offer(1.2f, size, {BuildLibraryImage()});
+    Offer(1.2f, size, {SignedLibraryImage(5000)});
     const std::size_t before = Connections();
     EXPECT_FALSE(Fetch()) << size;
     EXPECT_EQ(Connections(), before + 2) << size;
@@ -124,22 +127,56 @@ TEST_F(UpdateFetcherTest, OnlyALoadableLibraryWithTheExportIsKept) {
   for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>(i * 7);
   const std::uint16_t otherMachine = RUNNING_MACHINE == MACHINE_I386 ? MACHINE_AMD64 : MACHINE_I386;
   const std::vector<std::uint8_t> files[] = {
-      garbage,
-      BuildLibraryImage({.claimExtra = 1}),  // truncated: its section reaches past the end
-      BuildLibraryImage({.machine = otherMachine}),
-      BuildLibraryImage({.exportName = "RunOtherDll"}),
-      BuildLibraryImage({.dll = false}),
+      // Signed, so that only the library check can refuse them.
+      SignedForTest(garbage),
+      SignedLibraryImage(5000, {.claimExtra = 1}),  // truncated: its section reaches past the end
+      SignedLibraryImage(5000, {.machine = otherMachine}),
+      SignedLibraryImage(5000, {.exportName = "RunOtherDll"}),
+      SignedLibraryImage(5000, {.dll = false}),
   };
   for (const auto& file : files) {
-    Offer(1.2f, 5000, {file});
+    Offer(1.2f, static_cast<std::int32_t>(file.size()), {file});
     EXPECT_FALSE(Fetch());
     EXPECT_FALSE(std::filesystem::exists(UpdatePath()));
   }
 }
 
+std::vector<std::uint8_t> Doubled(std::vector<std::uint8_t> file) {
+  const std::vector<std::uint8_t> block(file.end() - SIGNATURE_BLOCK_BYTES, file.end());
+  file.insert(file.end(), block.begin(), block.end());
+  return file;
+}
+
+TEST_F(UpdateFetcherTest, OnlyALibrarySignedWithTheUpdateKeyIsKept) {
+  const auto good = SignedLibraryImage(5000);
+  auto changed = good;
+  changed[2500] ^= 0x20;
+  const auto unsignedLibrary = BuildLibraryImage({.size = 5000});
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    std::optional<UpdateKey> key;  // the build's key
+    bool kept;
+  } cases[] = {
+      {"signed with the key", good, TEST_UPDATE_KEY.point, true},
+      {"unsigned", unsignedLibrary, TEST_UPDATE_KEY.point, false},
+      {"signed with another key", SignedForTest(unsignedLibrary, OTHER_TEST_KEY), TEST_UPDATE_KEY.point, false},
+      {"signed, then one byte changed", changed, TEST_UPDATE_KEY.point, false},
+      {"signed, then the block doubled", Doubled(good), TEST_UPDATE_KEY.point, false},
+      {"signed, but the build has no key", good, std::nullopt, false},
+  };
+  for (const auto& c : cases) {
+    config.updateKey = c.key;
+    Offer(1.2f, static_cast<std::int32_t>(c.file.size()), {c.file});
+    EXPECT_EQ(Fetch(), c.kept) << c.name;
+    EXPECT_EQ(ReadFileBytes(UpdatePath()), c.kept ? std::optional(c.file) : std::nullopt) << c.name;
+    std::filesystem::remove(UpdatePath());
+  }
+}
+
 TEST_F(UpdateFetcherTest, UnwritableUpdateFileFailsWithoutReceiving) {
   std::filesystem::create_directory(UpdatePath());  // fopen cannot open a folder, not even for root
-  Offer(1.2f, 5000, {BuildLibraryImage()});
+  Offer(1.2f, 5000, {SignedLibraryImage(5000)});
   EXPECT_FALSE(Fetch());
   EXPECT_TRUE(std::filesystem::is_directory(UpdatePath()));
   EXPECT_TRUE(sockets.AllClosedOnce());

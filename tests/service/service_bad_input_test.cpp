@@ -8,10 +8,10 @@
 #include <random>
 #include <thread>
 
-#include "pe_builder.h"
 #include "rates_client.h"
 #include "rates_xml.h"
 #include "service_process.h"
+#include "test_signing.h"
 #include "test_sockets.h"
 #include "test_support.h"
 
@@ -174,7 +174,7 @@ TEST(ServiceBadInput, MegabytesOfGarbageGetNothingOrExactlyOneReply) {
 
 TEST(ServiceBadInput, AClientThatNeverReadsTheFileIsClosedAtTheTransferDeadline) {
   TempDir dir;
-  const auto image = BuildLibraryImage({.size = 32 << 20});
+  const auto image = SignedLibraryImage(32 << 20);
   WriteFileBytes(dir.File("offer.dll"), image);
   ServiceProcess service(
       {"--rates", GOOD, "--offer-version", "1.2", "--offer-file", dir.File("offer.dll"), "--transfer-timeout", "1"});

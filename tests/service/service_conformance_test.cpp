@@ -3,10 +3,10 @@
 #include <csignal>
 #include <filesystem>
 
-#include "pe_builder.h"
 #include "rates_client.h"
 #include "rates_xml.h"
 #include "service_process.h"
+#include "test_signing.h"
 #include "test_support.h"
 
 namespace {
@@ -20,6 +20,7 @@ ClientConfig ConfigFor(const ServiceProcess& service, const std::string& library
   config.connectTimeout = Milliseconds(2000);
   config.receiveTimeout = Milliseconds(5000);
   config.libraryPath = libraryPath;
+  config.updateKey = TEST_UPDATE_KEY.point;
   return config;
 }
 
@@ -119,7 +120,7 @@ TEST(ServiceConformance, UpdateFetcherDownloadsTheOfferedLibraryByteForByte) {
   };
   for (const Case& c : cases) {
     TempDir dir;
-    const auto image = BuildLibraryImage({.size = c.size});
+    const auto image = SignedLibraryImage(c.size);
     WriteFileBytes(dir.File("offer.dll"), image);
     ServiceProcess service({"--rates", FIXTURES + "/bnr-2021-05-05.xml", "--offer-version", c.version, "--offer-file",
                             dir.File("offer.dll")});
@@ -138,7 +139,7 @@ TEST(ServiceConformance, UpdateFetcherDownloadsTheOfferedLibraryByteForByte) {
 
 TEST(ServiceConformance, OfferingTheClientsOwnVersionStartsNoDownload) {
   TempDir dir;
-  WriteFileBytes(dir.File("offer.dll"), BuildLibraryImage());
+  WriteFileBytes(dir.File("offer.dll"), SignedLibraryImage(5000));
   ServiceProcess service(
       {"--rates", FIXTURES + "/bnr-2021-05-05.xml", "--offer-version", "1.1", "--offer-file", dir.File("offer.dll")});
   ASSERT_TRUE(service.Listening());

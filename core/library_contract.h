@@ -1,0 +1,15 @@
+#pragma once
+
+// The names that the launcher, the client's update check and the rates service must agree on,
+// spelled once. Header only: the launcher includes it without linking anything of the core.
+
+#define ORVANE_LIBRARY_NAME "BrennikDll.dll"
+#define ORVANE_UPDATE_NAME "BrennikDllUpdate.dll"
+
+// The one entry of the library; an update without it could not be run.
+inline constexpr char LIBRARY_EXPORT[] = "RunBrennikDll";
+
+inline constexpr char LIBRARY_FILE_NAME[] = ORVANE_LIBRARY_NAME;
+inline constexpr char UPDATE_FILE_NAME[] = ORVANE_UPDATE_NAME;
+inline constexpr wchar_t LIBRARY_FILE_NAME_W[] = L"" ORVANE_LIBRARY_NAME;
+inline constexpr wchar_t UPDATE_FILE_NAME_W[] = L"" ORVANE_UPDATE_NAME;
