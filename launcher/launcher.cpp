@@ -15,7 +15,6 @@ constexpr DWORD MAXIMUM_MODULE_PATH = 32768;
 struct LibraryRun {
   HINSTANCE instance = nullptr;
   HANDLE* launcherEvents = nullptr;
-  bool searchRestricted = false;  // see RestrictLibrarySearch
   HMODULE module = nullptr;
 };
 
@@ -26,10 +25,8 @@ DWORD WINAPI LoaderThread(void* parameter) {
   // A broken file must end in our own message, not in a system error box.
   DWORD previousMode = 0;
   const bool modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode) != 0;
-  // The bare name, looked up in the program folder only, where the swap works: a library of
-  // that name planted on the search path is never loaded.
-  run.module = run.searchRestricted ? LoadLibraryExA(LIBRARY_FILE_NAME, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR)
-                                    : LoadLibraryA(LIBRARY_FILE_NAME);
+  // The bare name, found in the program folder, where the swap works (see RestrictLibrarySearch).
+  run.module = LoadLibraryA(LIBRARY_FILE_NAME);
   if (modeSet) SetThreadErrorMode(previousMode, nullptr);
   if (!run.module) return LOADER_FAILED;
 
@@ -132,7 +129,7 @@ int RunLauncher(HINSTANCE instance) {
   LibraryRun run;
   run.instance = instance;
   run.launcherEvents = launcherEvents;
-  run.searchRestricted = RestrictLibrarySearch();
+  RestrictLibrarySearch();
   for (;;) {
     DWORD loaderThreadId = 0;
     const KernelHandle loaderThread(CreateThread(nullptr, 0, LoaderThread, &run, 0, &loaderThreadId));

@@ -29,7 +29,8 @@ enum class LibraryOutcome { Exit, UpdateReady, LoaderEnded, WaitFailed };
 LibraryOutcome WaitForLibrary(const HANDLE* launcherEvents, HANDLE loaderThread);
 
 // Libraries, the program's own and the ones it depends on, come only from the program folder
-// and System32 from now on. False where the system cannot restrict the search.
+// and System32 from now on, so that a BrennikDll.dll planted on PATH or in the current folder is
+// never loaded. False where the system cannot restrict the search.
 bool RestrictLibrarySearch();
 
 // The full path of this program, however long it is; nothing when the system cannot give it.

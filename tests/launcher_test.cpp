@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -151,6 +152,39 @@ TEST(Launcher, UnloadableLibraryIsReportedAndTheLauncherEnds) {
     EXPECT_EQ(launcher.WaitForExit(), 0u);
     EXPECT_EQ(launcher.Messages(), Texts{LOAD_FAILED_TEXT});
   }
+}
+
+// PATH for the launchers started while it lives, put back afterwards.
+class ScopedSearchPath {
+ public:
+  explicit ScopedSearchPath(const std::string& first) {
+    char old[32768] = {};
+    const DWORD length = GetEnvironmentVariableA("PATH", old, sizeof old);
+    m_old = length > 0 && length < sizeof old ? std::optional<std::string>(old) : std::nullopt;
+    SetEnvironmentVariableA("PATH", (first + (m_old ? ";" + *m_old : "")).c_str());
+  }
+  ~ScopedSearchPath() { SetEnvironmentVariableA("PATH", m_old ? m_old->c_str() : nullptr); }
+  ScopedSearchPath(const ScopedSearchPath&) = delete;
+  ScopedSearchPath& operator=(const ScopedSearchPath&) = delete;
+
+ private:
+  std::optional<std::string> m_old;
+};
+
+TEST(Launcher, LibraryOutsideTheProgramFolderIsNeverLoaded) {
+  const ProgramFolder folder;
+  const ProgramFolder onThePath("on-the-path");
+  onThePath.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  onThePath.WriteScript({"exit"});
+  // The launcher starts in the folder above its own: the current folder of the old search order.
+  folder.Place(ORVANE_FIRST_LIBRARY, "../" + std::string(LIBRARY_FILE_NAME));
+  const ScopedSearchPath path(onThePath.Path().string());
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{LOAD_FAILED_TEXT});
+  EXPECT_EQ(onThePath.Runs(), Texts{});
+  EXPECT_FALSE(fs::exists(folder.Root() / "runs.log"));
 }
 
 TEST(Launcher, UpdateThatCannotBeLoadedIsReportedAndTheLauncherEnds) {

@@ -22,6 +22,7 @@
 #include "registry_store.h"
 #include "resource.h"
 #include "tray_icon.h"
+#include "update_signature.h"
 
 namespace {
 
@@ -124,8 +125,11 @@ TEST_F(ProgramTest, SilentServiceLeavesTheSavedRatesAndTime) {
 }
 
 TEST_F(ProgramTest, OfferedLibraryReplacesTheRunningOneWhichThenFetchesTheRates) {
+  if (!ORVANE_BUILD_SIGNS_LIBRARIES)
+    GTEST_SKIP() << "this build names a release key: its libraries are signed by the release, not here";
   const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
   ASSERT_TRUE(next);
+  ASSERT_TRUE(FindSignatureBlock(*next));
   OfferUpdate(*next, {*next});
   LauncherProcess program(folder);
   // The served library calls itself 1.2, so it takes the rates instead of updating again.
@@ -142,33 +146,47 @@ TEST_F(ProgramTest, OfferedLibraryReplacesTheRunningOneWhichThenFetchesTheRates)
   EXPECT_EQ(program.Messages(), Texts{});
 }
 
-TEST_F(ProgramTest, GarbageOrTruncatedDownloadKeepsTheOldLibraryAndFetchesTheRates) {
+TEST_F(ProgramTest, RefusedDownloadKeepsTheOldLibraryAndFetchesTheRates) {
   const auto library = ReadFileBytes(ORVANE_LIBRARY);
-  ASSERT_TRUE(library);
+  const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
+  const auto otherKey = ReadFileBytes(ORVANE_NEXT_LIBRARY_OTHER_KEY);
+  ASSERT_TRUE(library && next && otherKey);
   std::vector<std::uint8_t> garbage(library->size(), 0xCC);
   const std::vector<std::uint8_t> truncated(library->begin(), library->begin() + library->size() / 2);
+  const std::vector<std::uint8_t> unsignedCopy(next->begin(), next->end() - SIGNATURE_BLOCK_BYTES);
+  std::vector<std::uint8_t> changed = *next;
+  changed[changed.size() / 2] ^= 0x01;
   struct Case {
     const char* name;
     std::vector<std::uint8_t> announced;
     FakeReply transfer;
-  } cases[] = {{"garbage", garbage, {garbage}}, {"truncated", *library, {truncated}}};
+    bool leavesPart;  // a transfer cut short leaves what came; the launcher never takes it
+  } cases[] = {
+      {"garbage", garbage, {garbage}, false},
+      {"truncated", *library, {truncated}, true},
+      {"unsigned copy of the library", unsignedCopy, {unsignedCopy}, false},
+      {"copy signed with another key", *otherKey, {*otherKey}, false},
+      {"signed library with one byte changed", changed, {changed}, false},
+  };
   for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Brennik Software");
     const std::size_t before = service.Requests().size();
     OfferUpdate(c.announced, c.transfer);
     LauncherProcess program(folder);
     HWND window = WaitForWindow(program);
-    ASSERT_NE(window, nullptr) << c.name;
-    EXPECT_TRUE(WaitForRates(window, ServiceRates())) << c.name;
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitForRates(window, ServiceRates()));
     const Requests requests = service.Requests();
     EXPECT_EQ(Requests(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()),
-              (Requests{VERSION_REQUEST, SIZE_REQUEST, FILE_REQUEST, RATES_REQUEST}))
-        << c.name;
-    EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), library) << c.name;
+              (Requests{VERSION_REQUEST, SIZE_REQUEST, FILE_REQUEST, RATES_REQUEST}));
+    EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), library);
+    EXPECT_EQ(folder.Has("BrennikDllUpdate.dll"), c.leavesPart);
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-    EXPECT_EQ(program.WaitForExit(), 0u) << c.name;
-    // A truncated transfer is a failed one and leaves its part behind; the launcher only takes
-    // an update after a completed download, so it does no harm.
+    EXPECT_EQ(program.WaitForExit(), 0u);
+    EXPECT_EQ(program.Messages(), Texts{});
+    std::error_code ignored;
+    fs::remove(folder.File("BrennikDllUpdate.dll"), ignored);
   }
 }
 
