@@ -246,6 +246,16 @@ class ServedRates {
   FakeRatesService m_service{RATES_PORT};
 };
 
+// Starts the program of an install against the service, sees its rates on the board, ends it.
+void ExpectRunsAndShowsTheServiceRates(const std::string& folder) {
+  ServedRates service;
+  InstalledProgram program(folder);
+  HWND window = program.Window();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(WaitForRates(window, ServiceRates()));
+  program.Exit(window);
+}
+
 TEST(Installer, SilentInstallPutsTheProgramInTheUserProgramFolderAndRegistersIt) {
   ASSERT_EQ(RunInstaller(""), 0u);
   ExpectInstalledIn(DefaultFolder());
@@ -254,12 +264,7 @@ TEST(Installer, SilentInstallPutsTheProgramInTheUserProgramFolderAndRegistersIt)
 
 TEST(Installer, InstalledProgramRunsFromItsFolderAndShowsTheServiceRates) {
   ASSERT_EQ(RunInstaller(""), 0u);
-  ServedRates service;
-  InstalledProgram program(DefaultFolder());
-  HWND window = program.Window();
-  ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(WaitForRates(window, ServiceRates()));
-  program.Exit(window);
+  ExpectRunsAndShowsTheServiceRates(DefaultFolder());
 }
 
 TEST(Installer, SignedUpdateReplacesTheInstalledLibraryAndTheNewOneRuns) {
@@ -312,13 +317,7 @@ TEST(Installer, CustomFolderWithASpaceTakesTheWholeInstall) {
   ExpectInstalledIn(folder);
   EXPECT_EQ(RunValue(), (RegistryValue{"REG_SZ", Quoted(folder + "\\orvane.exe")}));
   EXPECT_FALSE(fs::exists(DefaultFolder()));
-
-  ServedRates service;
-  InstalledProgram program(folder);
-  HWND window = program.Window();
-  ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(WaitForRates(window, ServiceRates()));
-  program.Exit(window);
+  ExpectRunsAndShowsTheServiceRates(folder);
 }
 
 // The uninstaller copies itself to the temporary folder and returns at once; the copy does the
