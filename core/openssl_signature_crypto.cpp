@@ -8,25 +8,11 @@
 #include <algorithm>
 #include <memory>
 
-#include "signature_crypto.h"
+#include "openssl_support.h"
 
 namespace {
 
-template <auto Free>
-struct Freer {
-  template <typename T>
-  void operator()(T* object) const {
-    Free(object);
-  }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, Freer<EVP_PKEY_free>>;
-using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX_free>>;
-using Signature = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG_free>>;
-struct OpenSslFree {
-  void operator()(unsigned char* bytes) const { OPENSSL_free(bytes); }
-};
-
-Pkey PublicKeyFromPoint(const UpdateKey& key) {
+PkeyPointer PublicKeyFromPoint(const UpdateKey& key) {
   // The uncompressed encoding of the point: 0x04, X, Y.
   unsigned char point[65] = {0x04};
   std::copy(key.begin(), key.end(), point + 1);
@@ -39,7 +25,7 @@ Pkey PublicKeyFromPoint(const UpdateKey& key) {
   if (!context || EVP_PKEY_fromdata_init(context.get()) <= 0 ||
       EVP_PKEY_fromdata(context.get(), &pkey, EVP_PKEY_PUBLIC_KEY, const_cast<OSSL_PARAM*>(params)) <= 0)
     return nullptr;
-  Pkey owned(pkey);
+  PkeyPointer owned(pkey);
   // fromdata takes the point as given; only a point of the curve is a key.
   PkeyContext check(EVP_PKEY_CTX_new_from_pkey(nullptr, owned.get(), nullptr));
   if (!check || EVP_PKEY_public_check(check.get()) != 1) return nullptr;
@@ -58,22 +44,38 @@ std::optional<Sha256Digest> Sha256(std::span<const std::uint8_t> bytes) {
 }
 
 bool VerifyP256Signature(const UpdateKey& key, const Sha256Digest& digest, const RawSignature& signature) {
-  const Pkey pkey = PublicKeyFromPoint(key);
+  const PkeyPointer pkey = PublicKeyFromPoint(key);
   if (!pkey) return false;
   // libcrypto verifies DER; the block holds r and s as they are.
-  Signature sig(ECDSA_SIG_new());
-  BIGNUM* r = BN_bin2bn(signature.data(), 32, nullptr);
-  BIGNUM* s = BN_bin2bn(signature.data() + 32, 32, nullptr);
-  if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
-    BN_free(r);
-    BN_free(s);
-    return false;
-  }
-  unsigned char* der = nullptr;
-  const int derLength = i2d_ECDSA_SIG(sig.get(), &der);
-  if (derLength <= 0) return false;
-  const std::unique_ptr<unsigned char, OpenSslFree> derOwned(der);
+  const std::vector<std::uint8_t> der = DerFromRawSignature(signature);
+  if (der.empty()) return false;
   PkeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, pkey.get(), nullptr));
   return context && EVP_PKEY_verify_init(context.get()) == 1 &&
-         EVP_PKEY_verify(context.get(), der, static_cast<std::size_t>(derLength), digest.data(), digest.size()) == 1;
+         EVP_PKEY_verify(context.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
+}
+
+std::optional<RawSignature> RawFromDerSignature(std::span<const std::uint8_t> der) {
+  const unsigned char* at = der.data();
+  const EcdsaSignature signature(d2i_ECDSA_SIG(nullptr, &at, static_cast<long>(der.size())));
+  if (!signature || at != der.data() + der.size()) return std::nullopt;
+  RawSignature raw{};
+  if (BN_bn2binpad(ECDSA_SIG_get0_r(signature.get()), raw.data(), 32) != 32 ||
+      BN_bn2binpad(ECDSA_SIG_get0_s(signature.get()), raw.data() + 32, 32) != 32)
+    return std::nullopt;
+  return raw;
+}
+
+std::vector<std::uint8_t> DerFromRawSignature(const RawSignature& raw) {
+  EcdsaSignature signature(ECDSA_SIG_new());
+  BigNumber r(BN_bin2bn(raw.data(), 32, nullptr));
+  BigNumber s(BN_bin2bn(raw.data() + 32, 32, nullptr));
+  if (!signature || !r || !s || ECDSA_SIG_set0(signature.get(), r.get(), s.get()) != 1) return {};
+  r.release();  // the signature owns them now
+  s.release();
+  unsigned char* der = nullptr;
+  const int length = i2d_ECDSA_SIG(signature.get(), &der);
+  if (length <= 0) return {};
+  std::vector<std::uint8_t> bytes(der, der + length);
+  OPENSSL_free(der);
+  return bytes;
 }

@@ -152,9 +152,8 @@ bool RatesClient::DownloadUpdate(std::int32_t size) {
   CloseSocket();
   if (!received) return false;
   // Only a library that this process can load and run, from the holder of the update key, may
-  // go on to replace the running one.
+  // go on to replace the running one. The library is what precedes the signature block.
   const std::vector<std::uint8_t> file = ReadWholeFile(path);
-  // The library itself is what precedes the block; the block is no part of it.
   if (!IsPeLibraryWithExport(SignedPart(file), RUNNING_MACHINE, LIBRARY_EXPORT) || !m_config.updateKey ||
       CheckUpdateSignature(file, *m_config.updateKey) != SignatureCheck::Valid) {
     std::remove(path.c_str());

@@ -50,7 +50,8 @@ LoadedOffer LoadUpdateOffer(const std::string& path, float version, const std::s
     loaded.error = path + " is empty";
     return loaded;
   }
-  if (!IsWindowsLibraryWithExport(*bytes, LIBRARY_EXPORT)) {
+  // As clients check it: the library is what precedes the signature block.
+  if (!IsWindowsLibraryWithExport(SignedPart(*bytes), LIBRARY_EXPORT)) {
     loaded.error = path + " is not a Windows library exporting " + LIBRARY_EXPORT;
     return loaded;
   }

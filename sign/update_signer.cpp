@@ -19,24 +19,7 @@
 #include "library_contract.h"
 #include "pe_image.h"
 
-void PkeyFree::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-
 namespace {
-
-template <auto Free>
-struct Freer {
-  template <typename T>
-  void operator()(T* object) const {
-    Free(object);
-  }
-};
-using PkeyContext = std::unique_ptr<EVP_PKEY_CTX, Freer<EVP_PKEY_CTX_free>>;
-using Signature = std::unique_ptr<ECDSA_SIG, Freer<ECDSA_SIG_free>>;
-using Bio = std::unique_ptr<BIO, Freer<BIO_free>>;
-using BigNumber = std::unique_ptr<BIGNUM, Freer<BN_free>>;
-struct OpenSslFree {
-  void operator()(unsigned char* bytes) const { OPENSSL_free(bytes); }
-};
 
 // The point of a P-256 key; nothing for a key of another kind or curve.
 std::optional<UpdateKey> P256Point(EVP_PKEY* key) {
@@ -55,8 +38,8 @@ std::optional<UpdateKey> P256Point(EVP_PKEY* key) {
   return xy;
 }
 
-Bio OpenForReading(const std::string& path, std::string& error) {
-  Bio bio(BIO_new_file(path.c_str(), "rb"));
+BioPointer OpenForReading(const std::string& path, std::string& error) {
+  BioPointer bio(BIO_new_file(path.c_str(), "rb"));
   if (!bio) error = "cannot open " + path;
   return bio;
 }
@@ -64,7 +47,7 @@ Bio OpenForReading(const std::string& path, std::string& error) {
 }  // namespace
 
 std::optional<SigningKey> SigningKey::ReadPem(const std::string& path, std::string& error) {
-  const Bio bio = OpenForReading(path, error);
+  const BioPointer bio = OpenForReading(path, error);
   if (!bio) return std::nullopt;
   PkeyPointer key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
   const auto point = key ? P256Point(key.get()) : std::nullopt;
@@ -128,7 +111,7 @@ bool GenerateKeyPair(const std::string& privatePath, const std::string& publicPa
     std::remove(privatePath.c_str());
     return false;
   }
-  Bio bio(BIO_new_file(publicPath.c_str(), "wb"));
+  BioPointer bio(BIO_new_file(publicPath.c_str(), "wb"));
   if (!bio || PEM_write_bio_PUBKEY(bio.get(), key.get()) != 1 || BIO_flush(bio.get()) != 1) {
     error = "cannot write " + publicPath;
     return false;
@@ -137,7 +120,7 @@ bool GenerateKeyPair(const std::string& privatePath, const std::string& publicPa
 }
 
 std::optional<UpdateKey> ReadPublicKeyPem(const std::string& path, std::string& error) {
-  const Bio bio = OpenForReading(path, error);
+  const BioPointer bio = OpenForReading(path, error);
   if (!bio) return std::nullopt;
   const PkeyPointer key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
   const auto point = key ? P256Point(key.get()) : std::nullopt;
@@ -167,33 +150,6 @@ std::optional<std::vector<std::uint8_t>> SignLibrary(std::span<const std::uint8_
   auto signedFile = AppendSignatureBlock(library, key);
   if (!signedFile) error = "cannot sign";
   return signedFile;
-}
-
-std::optional<RawSignature> RawFromDerSignature(std::span<const std::uint8_t> der) {
-  const unsigned char* at = der.data();
-  const Signature signature(d2i_ECDSA_SIG(nullptr, &at, static_cast<long>(der.size())));
-  if (!signature || at != der.data() + der.size()) return std::nullopt;
-  RawSignature raw{};
-  if (BN_bn2binpad(ECDSA_SIG_get0_r(signature.get()), raw.data(), 32) != 32 ||
-      BN_bn2binpad(ECDSA_SIG_get0_s(signature.get()), raw.data() + 32, 32) != 32)
-    return std::nullopt;
-  return raw;
-}
-
-std::vector<std::uint8_t> DerFromRawSignature(const RawSignature& raw) {
-  Signature signature(ECDSA_SIG_new());
-  BIGNUM* r = BN_bin2bn(raw.data(), 32, nullptr);
-  BIGNUM* s = BN_bin2bn(raw.data() + 32, 32, nullptr);
-  if (!signature || !r || !s || ECDSA_SIG_set0(signature.get(), r, s) != 1) {
-    BN_free(r);
-    BN_free(s);
-    return {};
-  }
-  unsigned char* der = nullptr;
-  const int length = i2d_ECDSA_SIG(signature.get(), &der);
-  if (length <= 0) return {};
-  const std::unique_ptr<unsigned char, OpenSslFree> owned(der);
-  return std::vector<std::uint8_t>(der, der + length);
 }
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string& error) {

@@ -7,17 +7,11 @@
 #include <string>
 #include <vector>
 
-#include <openssl/types.h>
-
+#include "openssl_support.h"
 #include "update_signature.h"
 
 // The signing side of updates, on OpenSSL's libcrypto: key files, signatures and signed files.
 // Every failure comes with a one-line reason in `error`.
-
-struct PkeyFree {
-  void operator()(EVP_PKEY* key) const;
-};
-using PkeyPointer = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 // A P-256 private key.
 class SigningKey {
@@ -49,10 +43,6 @@ std::optional<std::vector<std::uint8_t>> SignLibrary(std::span<const std::uint8_
 // `file` with a block by `key` over every byte of it, whatever they are.
 std::optional<std::vector<std::uint8_t>> AppendSignatureBlock(std::span<const std::uint8_t> file,
                                                               const SigningKey& key);
-
-// The two forms of an ECDSA signature: DER, as OpenSSL's tools write it, and r then s.
-std::optional<RawSignature> RawFromDerSignature(std::span<const std::uint8_t> der);
-std::vector<std::uint8_t> DerFromRawSignature(const RawSignature& raw);
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::string& error);
 // Through a temporary file and a rename, so that OUT is never left half written.
