@@ -94,7 +94,7 @@ Function ${un}EndRunningOrvane
     ; (IDCANCEL) ends the one and dismisses the other.
     FindWindow $1 "#32770" "${PRODUCT}"
     ${If} $1 P<> 0
-      System::Call 'user32::GetWindowThreadProcessId(p r1, *i 0 r2)'
+      System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'
       System::Call 'kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r2) p.r2'
       System::Call 'user32::PostMessageW(p r1, i ${WM_COMMAND}, p ${IDCANCEL}, p 0)'
       ${If} $2 P<> 0

@@ -278,8 +278,10 @@ TEST(Installer, SignedUpdateReplacesTheInstalledLibraryAndTheNewOneRuns) {
   ServedRates service;
   service.OfferUpdate(*next);
   InstalledProgram program(DefaultFolder());
-  // version, size, file; then the new library: version (its own), rates
-  ASSERT_TRUE(WaitUntil([&] { return service.RequestCount() >= 5; }));
+  // version, size, file; then the new library: version (its own), rates. The download, its
+  // check, the swap and a second start: a loaded machine takes a while.
+  ASSERT_TRUE(WaitUntil([&] { return service.RequestCount() >= 5; }, std::chrono::minutes(2)))
+      << service.RequestCount() << " requests";
   HWND window = program.Window();
   ASSERT_NE(window, nullptr);
   EXPECT_TRUE(WaitForRates(window, ServiceRates()));
