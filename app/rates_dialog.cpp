@@ -7,6 +7,7 @@
 #include "currency.h"
 #include "display_format.h"
 #include "module.h"
+#include "png_resource.h"
 #include "rates_board.h"
 #include "rates_snapshot.h"
 #include "resource.h"
@@ -78,7 +79,7 @@ BOOL RatesDialog::OnInitDialog() {
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
   m_flagStrip.Attach(LoadModuleBitmap(IDB_FLAGS));
-  m_background.Attach(LoadModuleBitmap(IDB_BACKGROUND));
+  m_background.Attach(LoadModulePngBitmap(IDB_BACKGROUND));
 
   SetWindowTextA(m_hWnd, "Orvane");
 

@@ -17,6 +17,7 @@
 #include "display_format.h"
 #include "fake_rates_service.h"
 #include "launcher_harness.h"
+#include "program_window.h"
 #include "protocol.h"
 #include "rates_snapshot.h"
 #include "registry_store.h"
@@ -26,62 +27,12 @@
 
 namespace {
 
-using Texts = std::vector<std::string>;
 using Requests = std::vector<std::vector<std::uint8_t>>;
 
 const std::vector<std::uint8_t> VERSION_REQUEST = {3, 0, 0, 0, 1, 0, 0, 0};
 const std::vector<std::uint8_t> SIZE_REQUEST = {4, 0, 0, 0, 1, 0, 0, 0};
 const std::vector<std::uint8_t> FILE_REQUEST = {2, 0, 0, 0, 0, 0, 0, 0};
 const std::vector<std::uint8_t> RATES_REQUEST = {1, 0, 0, 0, 1, 0, 0, 0};
-
-RateTable ServiceRates() {
-  RateTable rates{};
-  for (int i = 0; i < RATE_COUNT; ++i) rates[i] = 4.9771f + 0.5f * static_cast<float>(i);
-  return rates;
-}
-
-std::vector<std::uint8_t> RatesBytes(const RateTable& rates) {
-  std::vector<std::uint8_t> bytes(RATE_TABLE_BYTES);
-  EncodeRateTable(rates, std::span<std::uint8_t, RATE_TABLE_BYTES>(bytes.data(), RATE_TABLE_BYTES));
-  return bytes;
-}
-
-struct WindowSearch {
-  DWORD processId;
-  HWND found;
-};
-
-BOOL CALLBACK FindRatesWindow(HWND window, LPARAM parameter) {
-  auto& search = *reinterpret_cast<WindowSearch*>(parameter);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(window, &owner);
-  char className[16] = {};
-  GetClassNameA(window, className, sizeof className);
-  // The board is the dialog with the rate boxes; the launcher's message boxes have none.
-  if (owner == search.processId && std::string(className) == "#32770" && GetDlgItem(window, IDC_RATE_FIRST)) {
-    search.found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-std::string ControlText(HWND window, int id) {
-  char text[128] = {};
-  GetDlgItemTextA(window, id, text, sizeof text);
-  return text;
-}
-
-Texts RateTexts(HWND window) {
-  Texts texts;
-  for (int i = 0; i < RATE_COUNT; ++i) texts.push_back(ControlText(window, IDC_RATE_FIRST + i));
-  return texts;
-}
-
-Texts Formatted(const RateTable& rates) {
-  Texts texts;
-  for (float rate : rates) texts.push_back(FormatRate(rate));
-  return texts;
-}
 
 class ProgramTest : public ::testing::Test {
  protected:
@@ -104,19 +55,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   // The board of a started program, once it is on screen.
-  HWND WaitForWindow(const LauncherProcess& process) {
-    WindowSearch search{process.ProcessId(), nullptr};
-    WaitUntil([&] {
-      search.found = nullptr;
-      EnumWindows(FindRatesWindow, reinterpret_cast<LPARAM>(&search));
-      return search.found != nullptr && IsWindowVisible(search.found);
-    });
-    return search.found;
-  }
-
-  bool WaitForRates(HWND window, const RateTable& rates) {
-    return WaitUntil([&] { return RateTexts(window) == Formatted(rates); });
-  }
+  HWND WaitForWindow(const LauncherProcess& process) { return WaitForRatesWindow(process.ProcessId()); }
 
   // True once the service has seen `count` connections and the whole request of each.
   bool WaitForRequests(std::size_t count) {

@@ -10,6 +10,8 @@
 #include "control.h"
 #include "dialog.h"
 #include "handle.h"
+#include "png_resource.h"
+#include "screen_capture.h"
 
 namespace {
 
@@ -202,3 +204,40 @@ TEST(SelectionGuard, PutsThePreviousObjectBack) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr int FACE_PNG_ID = 300;
+constexpr int NOT_A_PICTURE_ID = 301;
+
+bool SameColours(const Picture& a, const Picture& b) {
+  if (a.width != b.width || a.height != b.height) return false;
+  for (int y = 0; y < a.height; ++y) {
+    for (int x = 0; x < a.width; ++x) {
+      if (a.At(x, y) != b.At(x, y)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+TEST(PngResource, DecodesToThePixelsOfTheBitmapItWasMadeFrom) {
+  const BitmapHandle fromPng(LoadModulePngBitmap(FACE_PNG_ID));
+  ASSERT_TRUE(fromPng);
+  const BitmapHandle fromBmp(
+      static_cast<HBITMAP>(LoadImageA(nullptr, ORVANE_RES_DIR "/background.bmp", IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE)));
+  ASSERT_TRUE(fromBmp);
+  const Picture decoded = ReadBitmap(fromPng.Get());
+  EXPECT_EQ(decoded.width, 400);
+  EXPECT_EQ(decoded.height, 400);
+  EXPECT_TRUE(SameColours(decoded, ReadBitmap(fromBmp.Get())));
+  // Like LoadBitmap's: a bitmap of the screen's format, not a DIB section.
+  DIBSECTION section{};
+  EXPECT_NE(GetObjectA(fromPng.Get(), sizeof section, &section), static_cast<int>(sizeof section));
+}
+
+TEST(PngResource, MissingResourceOrNoPictureGivesNoBitmap) {
+  EXPECT_EQ(LoadModulePngBitmap(999), nullptr);
+  EXPECT_EQ(LoadModulePngBitmap(NOT_A_PICTURE_ID), nullptr);
+}

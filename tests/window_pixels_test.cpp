@@ -43,7 +43,9 @@ class WindowPixelsTest : public ::testing::Test {
       Sleep(50);
     }
     shot = CaptureScreen(WindowRect(host.Window()));
-    background = ReadBitmap(LoadBitmapA(host.Library(), MAKEINTRESOURCEA(IDB_BACKGROUND)));
+    // The face as drawn: the library carries it as PNG, the BMP is the picture it was made from.
+    background = ReadBitmap(static_cast<HBITMAP>(
+        LoadImageA(nullptr, ORVANE_RES_DIR "/background.bmp", IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE)));
     flags = ReadBitmap(LoadBitmapA(host.Library(), MAKEINTRESOURCEA(IDB_FLAGS)));
   }
   void TearDown() override { ClearSettings(); }

@@ -154,10 +154,11 @@ class ProgramFolder {
 // that the library is found through the program's folder and not the current one.
 class LauncherProcess {
  public:
-  explicit LauncherProcess(const ProgramFolder& folder) {
-    const std::string program = folder.File("orvane.exe");
+  explicit LauncherProcess(const ProgramFolder& folder)
+      : LauncherProcess(folder.File("orvane.exe"), folder.Root().string()) {}
+  // An orvane.exe wherever it was installed, started in `currentFolder`.
+  LauncherProcess(const std::string& program, const std::string& currentFolder) {
     std::string commandLine = "\"" + program + "\"";
-    const std::string currentFolder = folder.Root().string();
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
