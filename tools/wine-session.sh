@@ -17,6 +17,10 @@ begin_wine_session() {
 
 end_wine_session() {
   WINEPREFIX=$wine_session_prefix wineserver -k >/dev/null 2>&1 || true
-  [ -n "${xvfb_pid:-}" ] && kill "$xvfb_pid" 2>/dev/null
+  # The display goes with the session: later programs must not be sent to a dead one.
+  if [ -n "${xvfb_pid:-}" ]; then
+    kill "$xvfb_pid" 2>/dev/null
+    unset DISPLAY
+  fi
   xvfb_pid=
 }
