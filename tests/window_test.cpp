@@ -415,7 +415,7 @@ TEST_F(WindowTest, ContextMenuOffersOnlyCopy) {
   GetWindowRect(edit, &rect);
   PostMessageA(edit, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(edit), MAKELPARAM(rect.left + 5, rect.top + 5));
   HWND menu = nullptr;
-  for (int i = 0; i < 200 && !menu; ++i) {
+  for (int i = 0; i < 6000 && !menu; ++i) {
     menu = FindWindowA("#32768", nullptr);
     if (!menu) Sleep(10);
   }
@@ -433,7 +433,7 @@ TEST_F(WindowTest, ContextMenuOffersOnlyCopy) {
   PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
   // The command is posted to the box when the menu closes; wait for its result.
   std::string copied = "(none)";
-  for (int i = 0; i < 200 && copied != "42.5"; ++i) {
+  for (int i = 0; i < 6000 && copied != "42.5"; ++i) {
     Sleep(10);
     if (!OpenClipboard(nullptr)) continue;
     if (HANDLE data = GetClipboardData(CF_TEXT)) {

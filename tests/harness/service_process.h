@@ -30,7 +30,7 @@ class LoggedProcess {
   // Waits until a log line after the first `skip` lines contains `text`; false when the time is
   // up or the log is closed first.
   bool WaitForLine(const std::string& text, std::size_t skip = 0,
-                   std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) const;
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(30000)) const;
   std::size_t CountLines(const std::string& text) const;
 
  private:
