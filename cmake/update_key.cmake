@@ -4,13 +4,25 @@
 # names the public half of the release key; its private half never comes near a build machine.
 # When it is empty, the first configure makes a key pair in this build tree (update-key/), so that
 # every checkout can run the update path end to end; its private half stays there, and the
-# libraries of this build are signed with it after linking.
+# libraries of this build are signed with it after linking. A test build that names a throwaway
+# key of its own may name its private half too (ORVANE_UPDATE_PRIVATE_KEY), with the same effect.
+# The release preset (ORVANE_RELEASE_BUILD) refuses to configure without a named key.
 #
 # Sets ORVANE_UPDATE_KEY_HEX (X then Y, 128 hex digits; empty when the key is not usable, and the
 # build then accepts no update at all) and ORVANE_UPDATE_SIGNING_KEY (the private PEM of a key
 # made here, or empty).
 set(ORVANE_UPDATE_PUBLIC_KEY "" CACHE FILEPATH
   "PEM file of the public key that updates must be signed with (empty: a key pair made in the build tree)")
+set(ORVANE_UPDATE_PRIVATE_KEY "" CACHE FILEPATH
+  "PEM file of the private half of ORVANE_UPDATE_PUBLIC_KEY, for a throwaway key of a test build: its libraries are then signed with it")
+
+# A release build that made and trusted a key of its own would ship a program that takes
+# updates from whoever holds that build tree.
+if(ORVANE_RELEASE_BUILD AND ORVANE_UPDATE_PUBLIC_KEY STREQUAL "")
+  message(FATAL_ERROR "ORVANE_UPDATE_PUBLIC_KEY is not set: a release build compiles in the public half of "
+    "the release key and never makes a key of its own. Configure with "
+    "-DORVANE_UPDATE_PUBLIC_KEY=/path/to/release-public.pem (tools/release does this from --key).")
+endif()
 
 set(ORVANE_UPDATE_KEY_HEX "")
 set(ORVANE_UPDATE_SIGNING_KEY "")
@@ -43,6 +55,18 @@ if(public_pem STREQUAL "")
   if(EXISTS ${private_pem})
     set(ORVANE_UPDATE_SIGNING_KEY ${private_pem})
   endif()
+elseif(NOT ORVANE_UPDATE_PRIVATE_KEY STREQUAL "")
+  # Only the private half of this very public key signs: anything else would give libraries that
+  # this build itself refuses.
+  execute_process(COMMAND ${ORVANE_OPENSSL} pkey -in ${ORVANE_UPDATE_PRIVATE_KEY} -pubout
+    OUTPUT_VARIABLE derived_public RESULT_VARIABLE derived_result ERROR_QUIET)
+  execute_process(COMMAND ${ORVANE_OPENSSL} pkey -pubin -in ${public_pem} -pubout
+    OUTPUT_VARIABLE named_public RESULT_VARIABLE named_result ERROR_QUIET)
+  if(NOT derived_result EQUAL 0 OR NOT named_result EQUAL 0 OR NOT derived_public STREQUAL named_public)
+    message(FATAL_ERROR "ORVANE_UPDATE_PRIVATE_KEY ${ORVANE_UPDATE_PRIVATE_KEY} is not the private half of "
+      "ORVANE_UPDATE_PUBLIC_KEY ${public_pem}")
+  endif()
+  set(ORVANE_UPDATE_SIGNING_KEY ${ORVANE_UPDATE_PRIVATE_KEY})
 endif()
 
 # The key as DER SubjectPublicKeyInfo: for P-256 always this 27-byte header, then the point

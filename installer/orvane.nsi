@@ -4,6 +4,9 @@
 ;   PROGRAM_DIR      the folder with orvane.exe, BrennikDll.dll and LICENSES.txt
 ;   ICON             the program's icon
 ;   OUTFILE          the installer to write
+;   SIGN_COMMAND     optional: a command that gives a file its Authenticode signature in place
+;                    (tools/authenticode-sign); the uninstaller is signed with it before it is
+;                    packed into the installer, and the installer once it is written
 ;
 ; Silent use: orvane-setup.exe /S [/STARTATSIGNIN=0] [/D=C:\some folder]
 ;   /STARTATSIGNIN=0 leaves out the start at sign-in (the default is on); /D= comes last.
@@ -39,6 +42,12 @@ ManifestSupportedOS all
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
+!ifdef SIGN_COMMAND
+  ; The uninstaller that the installer writes is one that makensis made: signing it here is the
+  ; only way for it to reach the user signed.
+  !uninstfinalize '"${SIGN_COMMAND}" "%1"' = 0
+  !finalize '"${SIGN_COMMAND}" "%1"' = 0
+!endif
 ; No InstallDir: an empty folder in .onInit means neither /D= nor an earlier install chose one.
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${DISPLAY_VERSION}"
