@@ -62,13 +62,12 @@ class AccessibleProxy final : public IAccessible, public IOleWindow {
   STDMETHODIMP GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override {
     return m_standard->GetIDsOfNames(iid, names, count, locale, ids);
   }
-  STDMETHODIMP Invoke(DISPID id, REFIID iid, LCID locale, WORD flags, DISPPARAMS* parameters, VARIANT* result,
-                      EXCEPINFO* exception, UINT* argumentError) override {
+  STDMETHODIMP Invoke(DISPID id, REFIID /*iid: reserved*/, LCID locale, WORD flags, DISPPARAMS* parameters,
+                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
     ITypeInfo* rawInfo = nullptr;
     const HRESULT found = m_standard->GetTypeInfo(0, locale, &rawInfo);
     if (FAILED(found)) return found;
     const auto info = Owned(rawInfo);
-    (void)iid;  // reserved, IID_NULL
     return DispInvoke(static_cast<IAccessible*>(this), info.get(), id, flags, parameters, result, exception,
                       argumentError);
   }
@@ -189,7 +188,8 @@ LRESULT AccessibleWindow::AnswerGetObject(WPARAM wParam, LPARAM lParam) {
   // The object id travels in the low 32 bits, sign or zero extended as the sender left it.
   if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) return 0;
   IAccessible* rawStandard = nullptr;
-  if (FAILED(CreateStdAccessibleObject(m_hWnd, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&rawStandard))))
+  if (FAILED(CreateStdAccessibleObject(m_hWnd, OBJID_CLIENT, __uuidof(IAccessible),
+                                       reinterpret_cast<void**>(&rawStandard))))
     return 0;
   auto standard = Owned(rawStandard);
   auto* proxy = new (std::nothrow) AccessibleProxy(m_hWnd, std::move(standard), m_texts);

@@ -13,6 +13,10 @@
 class AccessibleWindow {
  public:
   using Text = std::function<std::string()>;
+  struct Texts {
+    Text name;
+    Text value;
+  };
 
   AccessibleWindow() = default;
   ~AccessibleWindow();
@@ -28,11 +32,6 @@ class AccessibleWindow {
   // Tell listening screen readers to read the text again.
   void AnnounceNameChange() const { Announce(EVENT_OBJECT_NAMECHANGE); }
   void AnnounceValueChange() const { Announce(EVENT_OBJECT_VALUECHANGE); }
-
-  struct Texts {
-    Text name;
-    Text value;
-  };
 
  private:
   static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
