@@ -134,7 +134,8 @@ void RatesDialog::BindControls() {
     m_converter.OnCbnSelendokToCombo();
     AnnounceSelections();
   });
-  // The keyboard changes a closed list's selection without the converter.
+  // The selection moves before the choice is made (arrow keys, the open list); a reader hears
+  // every move.
   for (FlagComboBox* combo : {&m_fromCombo, &m_toCombo})
     combo->OnNotification(CBN_SELCHANGE, [this] { AnnounceSelections(); });
   NameControls();

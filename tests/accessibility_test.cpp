@@ -130,7 +130,8 @@ class AccessibilityTest : public ::testing::Test {
     for (int i = 0; i < count; ++i) {
       const HWND before = FocusOf(window);
       PressKey(VK_TAB);
-      // Wine under Xvfb may keep the focus where it is for a while; a hang fails the wait.
+      // The key goes through the program's input queue: wait for its effect. A press that moves
+      // nothing shows as a wrong stop.
       WaitUntil([&] { return FocusOf(window) != before; }, std::chrono::seconds(10));
       Settle(window);
       stops.push_back({FocusOf(window), CaptureScreen(ScreenRect(window))});

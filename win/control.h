@@ -11,7 +11,8 @@
 
 // A control of a dialog template bound to a C++ object by subclassing. The dialog reflects the
 // owner-draw, colour and command notifications that concern the control to its object. What
-// several controls share lives here: following the pointer (hover) and the pointer's shape.
+// several controls share lives here: following the pointer (hover), the pointer's shape, what a
+// screen reader hears, and whether the user wants to see the keyboard focus.
 class Control {
  public:
   Control() = default;
