@@ -2,6 +2,7 @@
 
 #include "rates_app.h"
 
+#include "com_scope.h"
 #include "module.h"
 #include "rates_dialog.h"
 
@@ -30,6 +31,9 @@ INT_PTR RatesApp::RunMainWindow() {
   // Set for this library's own build, so that one core serves libraries built as different
   // versions.
   config.clientVersion = static_cast<float>(ORVANE_CLIENT_VERSION);
+  // Screen readers in other processes reach the controls' accessible objects through this
+  // thread's apartment, which the window's message loop serves; it outlives the window.
+  const ComScope com;
   RatesDialog dialog(m_settings, std::move(config));
   return dialog.DoModal(nullptr);
 }

@@ -20,6 +20,8 @@ BoardRow BoardLayout(int index) {
   return layout;
 }
 
+std::string RateBoxName(int index) { return std::string(CurrencyCodes[index]) + " in " + CurrencyCodes[RON_INDEX]; }
+
 void PaintBoard(HDC dc, const SkinBitmap& background, const SkinBitmap& flagStrip, HFONT font) {
   background.DrawWhole(dc, 0, 0, 255, KEY_COLOR, true);
   Selection selectedFont(dc, font);

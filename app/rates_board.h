@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "skin_bitmap.h"
 
 // The rates board: where each of the eighteen currencies sits on the 400 x 400 face, and how the
@@ -14,6 +16,10 @@ struct BoardRow {
 
 // Currency `index` 0 to 8 in the left column, 9 to 17 in the right one.
 BoardRow BoardLayout(int index);
+
+// What a screen reader calls the rate box of currency `index`: the face shows the label beside it,
+// and every rate is in the base currency, e.g. "100HUF in RON".
+std::string RateBoxName(int index);
 
 // The face at (0, 0), then every flag with its label in white, in `font`, straight onto `dc`.
 void PaintBoard(HDC dc, const SkinBitmap& background, const SkinBitmap& flagStrip, HFONT font);

@@ -36,7 +36,13 @@ void RatesDialog::StartTray() {
 }
 
 void RatesDialog::ShowRates(const RateTable& rates) {
-  for (int i = 0; i < RATE_COUNT; ++i) SetWindowTextA(m_rateBoxes[i], FormatRate(rates[i]).c_str());
+  for (int i = 0; i < RATE_COUNT; ++i) {
+    const std::string text = FormatRate(rates[i]);
+    char shown[32] = {};
+    GetWindowTextA(m_rateBoxes[i], shown, sizeof shown);
+    SetWindowTextA(m_rateBoxes[i], text.c_str());
+    if (text != shown) m_rateBoxReaders[i].AnnounceValueChange();
+  }
 }
 
 void RatesDialog::ShowLastUpdated(const SystemTime& time) {
@@ -95,6 +101,7 @@ BOOL RatesDialog::OnInitDialog() {
   m_converter.FillLists();
   LoadSnapshot();
   m_converter.Begin();
+  AnnounceSelections();
 
   m_hTrayIcon = LoadModuleIcon(IDI_TRAY, 16);
   StartTray();
@@ -119,8 +126,19 @@ void RatesDialog::BindControls() {
   }
   m_fromEdit.OnNotification(EN_CHANGE, [this] { m_converter.OnEnChangeFromEdit(); });
   m_toEdit.OnNotification(EN_CHANGE, [this] { m_converter.OnEnChangeToEdit(); });
-  m_fromCombo.OnNotification(CBN_SELENDOK, [this] { m_converter.OnCbnSelendokFromCombo(); });
-  m_toCombo.OnNotification(CBN_SELENDOK, [this] { m_converter.OnCbnSelendokToCombo(); });
+  m_fromCombo.OnNotification(CBN_SELENDOK, [this] {
+    m_converter.OnCbnSelendokFromCombo();
+    AnnounceSelections();
+  });
+  m_toCombo.OnNotification(CBN_SELENDOK, [this] {
+    m_converter.OnCbnSelendokToCombo();
+    AnnounceSelections();
+  });
+  // The selection moves before the choice is made (arrow keys, the open list); a reader hears
+  // every move.
+  for (FlagComboBox* combo : {&m_fromCombo, &m_toCombo})
+    combo->OnNotification(CBN_SELCHANGE, [this] { AnnounceSelections(); });
+  NameControls();
 
   // "E&xit" first, "&Update Now" second: each binding raises its button to the top of the
   // sibling order, which is the Tab order.
@@ -132,6 +150,20 @@ void RatesDialog::BindControls() {
   m_toEdit.Bind(m_hWnd, IDC_TO_EDIT);
 }
 
+void RatesDialog::NameControls() {
+  // The flags and labels are painted on the face, so the texts come from here. The buttons keep
+  // their captions and the "Last Updated" line its text.
+  m_fromCombo.Accessible().SetName([] { return std::string("Convert from"); });
+  m_toCombo.Accessible().SetName([] { return std::string("Convert to"); });
+  m_fromEdit.Accessible().SetName([this] { return "Amount in " + m_fromCombo.SelectedLabel(); });
+  m_toEdit.Accessible().SetName([this] { return "Amount in " + m_toCombo.SelectedLabel(); });
+}
+
+void RatesDialog::AnnounceSelections() {
+  if (m_fromCombo.AnnounceSelection()) m_fromEdit.Accessible().AnnounceNameChange();
+  if (m_toCombo.AnnounceSelection()) m_toEdit.Accessible().AnnounceNameChange();
+}
+
 void RatesDialog::CreateRateBoxes() {
   const auto font = static_cast<WPARAM>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
   for (int i = 0; i < RATE_COUNT; ++i) {
@@ -141,6 +173,9 @@ void RatesDialog::CreateRateBoxes() {
                         rect.top, rect.right - rect.left, rect.bottom - rect.top, m_hWnd,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_RATE_FIRST + i)), ModuleInstance(), nullptr);
     SendMessageA(m_rateBoxes[i], WM_SETFONT, font, TRUE);
+    // Otherwise the system names every box after the static text before it, "Last Updated".
+    m_rateBoxReaders[i].Attach(m_rateBoxes[i]);
+    m_rateBoxReaders[i].SetName([i] { return RateBoxName(i); });
   }
 }
 

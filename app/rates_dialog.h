@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "accessible_window.h"
 #include "converter.h"
 #include "dialog.h"
 #include "flag_combo_box.h"
@@ -48,6 +49,9 @@ class RatesDialog : public Dialog {
   void CreateRateBoxes();
   void LoadSnapshot();
   void CreateTooltip();
+  void NameControls();
+  // Tells screen readers of a list whose selection changed, and of the amount box it names.
+  void AnnounceSelections();
   void StartTray();
   // The two things a refresh shows, also used for the stored snapshot at start.
   void ShowRates(const RateTable& rates);
@@ -63,6 +67,7 @@ class RatesDialog : public Dialog {
   SkinButton m_exitButton;
   SkinButton m_updateButton;
   std::array<HWND, RATE_COUNT> m_rateBoxes{};
+  std::array<AccessibleWindow, RATE_COUNT> m_rateBoxReaders;
   bool m_bVisible = true;
   bool m_bDragging = false;
   BrushHandle m_controlBrush;

@@ -16,13 +16,6 @@ void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
   ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &rect, nullptr, 0, nullptr);
 }
 
-void DrawFrame(HDC dc, const RECT& rect) {
-  PenHandle pen(CreatePen(PS_SOLID, 1, SKIN_LIGHT_BLUE));
-  Selection brush(dc, GetStockObject(NULL_BRUSH));
-  Selection selectedPen(dc, pen.Get());
-  Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
-}
-
 }  // namespace
 
 int ComboCurrencyList::Count() const { return static_cast<int>(m_combo.Send(CB_GETCOUNT)); }
@@ -41,6 +34,23 @@ void ComboCurrencyList::Insert(int position, int currency) {
 void FlagComboBox::OnBind() {
   Send(CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), ITEM_HEIGHT);
   Send(CB_SETDROPPEDWIDTH, 100);
+  // The list holds no text, so a screen reader hears the label that the face shows.
+  Accessible().SetValue([this] { return SelectedLabel(); });
+}
+
+std::string FlagComboBox::SelectedLabel() const {
+  const auto selection = Send(CB_GETCURSEL);
+  if (selection < 0) return "";
+  const int index = static_cast<int>(Send(CB_GETITEMDATA, static_cast<WPARAM>(selection)));
+  return IsCurrency(index) && m_pLabels ? m_pLabels[index] : "";
+}
+
+bool FlagComboBox::AnnounceSelection() {
+  std::string label = SelectedLabel();
+  if (label == m_announcedLabel) return false;
+  m_announcedLabel = std::move(label);
+  Accessible().AnnounceValueChange();
+  return true;
 }
 
 void FlagComboBox::OnMeasureItem(MEASUREITEMSTRUCT& item) {
@@ -72,7 +82,7 @@ void FlagComboBox::OnDrawItem(const DRAWITEMSTRUCT& item) {
   SetTextColor(dc, TEXT_COLOR);
   DrawTextA(dc, label, -1, &text, DT_SINGLELINE | DT_VCENTER);
 
-  if (item.itemAction & ODA_FOCUS) DrawFrame(dc, item.rcItem);
+  if (item.itemAction & ODA_FOCUS) DrawLightFrame(dc, item.rcItem);
 }
 
 void FlagComboBox::OnPaint() {
@@ -94,7 +104,13 @@ void FlagComboBox::OnPaint() {
     item.rcItem = inner;
     OnDrawItem(item);
 
-    if (m_bHover) DrawFrame(offscreen.Get(), client);
+    if (m_bHover) DrawLightFrame(offscreen.Get(), client);
+    if (m_bShowFocus && GetFocus() == m_hWnd) {
+      // Inside the hover frame, so that the two can be told apart.
+      RECT focus = client;
+      InflateRect(&focus, -1, -1);
+      DrawLightFrame(offscreen.Get(), focus);
+    }
   }
 }
 
@@ -105,6 +121,10 @@ std::optional<LRESULT> FlagComboBox::OnMessage(UINT message, WPARAM, LPARAM) {
     case WM_PAINT:
       OnPaint();
       return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      if (m_bShowFocus) InvalidateRect(m_hWnd, nullptr, FALSE);
+      return std::nullopt;
     default:
       return std::nullopt;
   }

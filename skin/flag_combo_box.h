@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "control.h"
 #include "currency_list.h"
 #include "skin_bitmap.h"
@@ -28,6 +30,12 @@ class FlagComboBox : public Control {
 
   CurrencyList& Items() { return m_items; }
 
+  // The label of the selected currency, empty when nothing is selected.
+  std::string SelectedLabel() const;
+  // Announces the selection to screen readers when it differs from the one announced last;
+  // true when it did.
+  bool AnnounceSelection();
+
   void OnDrawItem(const DRAWITEMSTRUCT& item) override;
   void OnMeasureItem(MEASUREITEMSTRUCT& item) override;
 
@@ -42,4 +50,5 @@ class FlagComboBox : public Control {
  private:
   void OnPaint();
   ComboCurrencyList m_items{*this};
+  std::string m_announcedLabel;
 };

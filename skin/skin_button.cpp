@@ -1,8 +1,12 @@
 #include "skin_button.h"
 
+#include "skin_palette.h"
+
 namespace {
 constexpr int IMAGE_WIDTH = 93;  // also the hover image's source x
 constexpr int IMAGE_HEIGHT = 27;
+// Inside the pill's shape at every corner, around the caption.
+constexpr RECT FOCUS_FRAME{4, 4, 89, 23};
 const SkinBitmap NO_SKIN;  // what a button without a skin draws: nothing
 }  // namespace
 
@@ -34,6 +38,7 @@ void SkinButton::OnDrawItem(const DRAWITEMSTRUCT& item) {
   SetBkMode(dc, TRANSPARENT);
   RECT rect = item.rcItem;
   DrawTextA(dc, caption, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  if (m_bShowFocus && (item.itemState & ODS_FOCUS)) DrawLightFrame(dc, FOCUS_FRAME);
 }
 
 std::optional<LRESULT> SkinButton::OnMessage(UINT message, WPARAM, LPARAM) {

@@ -8,6 +8,15 @@
 // currency list under the pointer.
 inline constexpr COLORREF SKIN_LIGHT_BLUE = RGB(175, 211, 237);
 
+// A hollow 1-pixel frame in the light blue: a list's frame under the pointer, and the focus frame
+// of the skin controls for those who ask Windows to show the focus.
+inline void DrawLightFrame(HDC dc, const RECT& rect) {
+  PenHandle pen(CreatePen(PS_SOLID, 1, SKIN_LIGHT_BLUE));
+  Selection brush(dc, GetStockObject(NULL_BRUSH));
+  Selection selectedPen(dc, pen.Get());
+  Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
+}
+
 // The flag strip holds one flag per currency index, side by side.
 inline constexpr int FLAG_WIDTH = 30;
 inline constexpr int FLAG_HEIGHT = 20;

@@ -51,6 +51,11 @@ expect "the dialog font has Windows' base units after 'wineboot -u'" base_units_
 wineserver -w
 "$tools/wine-run" --prefix "$WINEPREFIX" cmd /c exit >/dev/null 2>&1 </dev/null
 expect "the prefix lock is free as soon as wine-run's set-up is done" flock -n "$WINEPREFIX.lock" true
-expect "wine-run marks the prefix as set up" test -f "$WINEPREFIX/.orvane-ready-2"
+expect "wine-run marks the prefix as set up" test -f "$WINEPREFIX/.orvane-ready-3"
+keyboard_cues_hidden() {
+  "$wine" reg query 'HKCU\Control Panel\Desktop' /v UserPreferencesMask </dev/null 2>/dev/null | tr -d '\r' |
+    grep -q '1000028012000000'
+}
+expect "wine-run hides the keyboard cues, as Windows does" keyboard_cues_hidden
 
 [ "$failures" -eq 0 ]

@@ -20,6 +20,8 @@ bool Control::Bind(HWND dialog, int id) {
     return false;
   }
   SetPropA(window, OBJECT_PROPERTY, this);
+  m_accessible.Attach(window);
+  m_bShowFocus = FocusCuesWanted();
   return true;
 }
 
@@ -71,6 +73,12 @@ std::optional<LRESULT> Control::OnSharedMessage(UINT message) {
   }
 }
 
+void Control::ShowFocusCues(bool show) {
+  if (show == m_bShowFocus) return;
+  m_bShowFocus = show;
+  if (m_hWnd) InvalidateRect(m_hWnd, nullptr, TRUE);
+}
+
 bool Control::OnReflectedCommand(int code) {
   bool handled = false;
   for (const auto& [wanted, handler] : m_notifications) {
@@ -88,4 +96,14 @@ bool TrackHoverAndLeave(HWND window) {
   track.hwndTrack = window;
   track.dwHoverTime = 1;
   return _TrackMouseEvent(&track) != FALSE;
+}
+
+bool FocusCuesWanted() {
+  BOOL cues = FALSE;
+  if (!SystemParametersInfoA(SPI_GETKEYBOARDCUES, 0, &cues, 0)) cues = FALSE;
+  HIGHCONTRASTA contrast{};
+  contrast.cbSize = sizeof contrast;
+  const bool highContrast = SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+                            (contrast.dwFlags & HCF_HIGHCONTRASTON);
+  return cues || highContrast;
 }

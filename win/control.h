@@ -7,9 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "accessible_window.h"
+
 // A control of a dialog template bound to a C++ object by subclassing. The dialog reflects the
 // owner-draw, colour and command notifications that concern the control to its object. What
-// several controls share lives here: following the pointer (hover) and the pointer's shape.
+// several controls share lives here: following the pointer (hover), the pointer's shape, what a
+// screen reader hears, and whether the user wants to see the keyboard focus.
 class Control {
  public:
   Control() = default;
@@ -36,6 +39,13 @@ class Control {
   // The pointer's shape over the control; null leaves it to the control.
   void UseCursor(HCURSOR cursor) { m_hCursor = cursor; }
 
+  // What a screen reader hears of the control: the system's own answers unless a hook is set.
+  AccessibleWindow& Accessible() { return m_accessible; }
+
+  // Whether the control draws the keyboard focus, which the skin hides unless the user asked
+  // Windows to show it (FocusCuesWanted). Repaints when it changes.
+  void ShowFocusCues(bool show);
+
   // Reflected from the parent.
   virtual void OnDrawItem(const DRAWITEMSTRUCT&) {}
   virtual void OnMeasureItem(MEASUREITEMSTRUCT&) {}
@@ -58,6 +68,7 @@ class Control {
   virtual void OnHoverChanged() {}
 
   HWND m_hWnd = nullptr;
+  bool m_bShowFocus = false;
 
  private:
   static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
@@ -67,8 +78,13 @@ class Control {
 
   bool m_followsHover = false;
   HCURSOR m_hCursor = nullptr;
+  AccessibleWindow m_accessible;
   std::vector<std::pair<int, std::function<void()>>> m_notifications;
 };
+
+// True when the user has asked Windows to show the keyboard focus always: keyboard cues are on,
+// or high contrast.
+bool FocusCuesWanted();
 
 // Asks for WM_MOUSEHOVER after the pointer rests 1 ms and for WM_MOUSELEAVE; true when armed.
 bool TrackHoverAndLeave(HWND window);

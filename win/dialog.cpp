@@ -131,6 +131,9 @@ std::optional<LRESULT> Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lPar
     case WM_MOUSEMOVE:
       OnMouseMove(point);
       return std::nullopt;
+    case WM_SETTINGCHANGE:
+      FollowFocusCues();
+      return OnMessage(message, wParam, lParam);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
       if (HBRUSH brush = OnCtlColor(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
@@ -139,6 +142,18 @@ std::optional<LRESULT> Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lPar
     default:
       return OnMessage(message, wParam, lParam);
   }
+}
+
+void Dialog::FollowFocusCues() {
+  // The setting is the user's, for every window: each bound control of this one follows it.
+  const bool show = FocusCuesWanted();
+  EnumChildWindows(
+      m_hWnd,
+      [](HWND child, LPARAM parameter) {
+        if (Control* control = Control::FromHandle(child)) control->ShowFocusCues(parameter != 0);
+        return TRUE;
+      },
+      show ? 1 : 0);
 }
 
 INT_PTR Dialog::Answer(HWND window, UINT message, LRESULT result) {

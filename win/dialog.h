@@ -47,6 +47,7 @@ class Dialog {
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   std::optional<LRESULT> Reflect(UINT message, WPARAM wParam, LPARAM lParam);
   std::optional<LRESULT> Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
+  void FollowFocusCues();
   static INT_PTR Answer(HWND window, UINT message, LRESULT result);
 
   int m_templateId;

@@ -6,36 +6,11 @@
 #include <memory>
 #include <vector>
 
+#include "com_scope.h"
 #include "handle.h"
 #include "module.h"
 
 namespace {
-
-struct ComRelease {
-  void operator()(IUnknown* object) const { object->Release(); }
-};
-template <typename Interface>
-using ComPointer = std::unique_ptr<Interface, ComRelease>;
-
-template <typename Interface>
-ComPointer<Interface> Owned(Interface* object) {
-  return ComPointer<Interface>(object);
-}
-
-// COM for the length of one load. A thread that already has it in another mode keeps that mode
-// (CoInitializeEx then fails) and the imaging component works in it all the same.
-class ComScope {
- public:
-  ComScope() : m_initialized(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-  ~ComScope() {
-    if (m_initialized) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  bool m_initialized;
-};
 
 struct ResourceBytes {
   BYTE* bytes = nullptr;
