@@ -160,7 +160,7 @@ void RatesServer::Accept(asio::ip::tcp::acceptor& acceptor) {
 
 void RatesServer::Admit(asio::ip::tcp::socket socket) {
   std::error_code error;
-  const asio::ip::address peer = socket.remote_endpoint(error).address();
+  asio::ip::address peer = socket.remote_endpoint(error).address();
   // A reset at once: the peer learns it is refused, and nothing of it lingers here.
   const auto refuse = [&socket](std::uint64_t& counter) {
     ++counter;
@@ -168,8 +168,9 @@ void RatesServer::Admit(asio::ip::tcp::socket socket) {
     socket.set_option(asio::socket_base::linger(true, 0), ignored);
     socket.close(ignored);
   };
-  // Gone before it was admitted; it never counts as a connection.
-  if (error) return refuse(m_context->counters.refusedAtCap);
+  // A peer already gone (reset while in the backlog) is admitted under no address: its first read
+  // then fails, and it is counted as any other failed receive.
+  if (error) peer = asio::ip::address();
   ConnectionRegister& open = m_context->open;
   if (open.FromPeer(peer) >= m_options.maxConnectionsPerPeer) {
     if (!m_options.quiet)

@@ -94,11 +94,11 @@ std::string StatsLine(const StatsView& view) {
   line += " accepted " + std::to_string(view.counters.accepted);
   line += " open " + std::to_string(view.open);
   line += " refused_at_cap " + std::to_string(view.counters.refusedAtCap);
-  line += " refused_per_peer " + std::to_string(view.counters.refusedPerPeer);
-  line += " refused_metrics " + std::to_string(view.metricsRefused);
   line += " bytes_sent " + std::to_string(view.counters.bytesSent);
   line += " rates " + view.ratesDate;
   line += " offer " + (view.offeredVersion != 0 ? Number(view.offeredVersion) : std::string("none"));
+  line += " refused_per_peer " + std::to_string(view.counters.refusedPerPeer);
+  line += " refused_metrics " + std::to_string(view.metricsRefused);
   return line;
 }
 
