@@ -20,7 +20,10 @@ bool ToJournal() {
 
 // "<6>" for the journal, else the time stamp and a space.
 std::string LinePrefix(LogPriority priority, bool journal) {
-  if (journal) return "<" + std::to_string(static_cast<int>(priority)) + ">";
+  if (journal) {
+    const char prefix[] = {'<', static_cast<char>('0' + static_cast<int>(priority)), '>'};
+    return std::string(prefix, sizeof prefix);
+  }
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
