@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,15 @@ std::size_t RaiseOpenFileLimit() {
     getrlimit(RLIMIT_NOFILE, &limit);
   }
   return limit.rlim_cur > RESERVED_FILES ? static_cast<std::size_t>(limit.rlim_cur - RESERVED_FILES) : 1;
+}
+
+// Whom the per-peer cap counts a connection against: an IPv4 address, or an IPv6 /64, since
+// one subscriber is given a whole /64 and may use any address in it.
+asio::ip::address PeerOf(const asio::ip::address& address) {
+  if (!address.is_v6()) return address;
+  asio::ip::address_v6::bytes_type bytes = address.to_v6().to_bytes();
+  std::fill(bytes.begin() + 8, bytes.end(), 0);
+  return asio::ip::address_v6(bytes);
 }
 
 const char* SourceName(RatesSource source) {
@@ -171,6 +181,7 @@ void RatesServer::Admit(asio::ip::tcp::socket socket) {
   // A peer already gone (reset while in the backlog) is admitted under no address: its first read
   // then fails, and it is counted as any other failed receive.
   if (error) peer = asio::ip::address();
+  peer = PeerOf(peer);
   ConnectionRegister& open = m_context->open;
   if (open.FromPeer(peer) >= m_options.maxConnectionsPerPeer) {
     if (!m_options.quiet)

@@ -124,8 +124,9 @@ void Describe(CLI::App& app, ServiceOptions& options) {
             "after its reply, else the slowest library transfer",
             options.maxConnections, ParsePositive, "wants a positive number");
   AddParsed(app, "--max-connections-per-peer", "N",
-            "open connections at most from one address (default 64); more are closed\n"
-            "at once. Behind a proxy every connection comes from the proxy: raise it",
+            "open connections at most from one address, or one IPv6 /64 (default 64);\n"
+            "more are closed at once. Behind a proxy every connection comes from the\n"
+            "proxy: raise it",
             options.maxConnectionsPerPeer, ParsePositive, "wants a positive number");
   AddParsed(
       app, "--max-rates-age-days", "D",
