@@ -1,5 +1,7 @@
 #include "connection.h"
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/sendfile.h>
 
 #include <algorithm>
@@ -54,18 +56,28 @@ void ConnectionRegister::CloseAll(Outcome outcome) {
 }
 
 bool ConnectionRegister::MakeRoom() {
-  for (Stage stage : {Stage::Waiting, Stage::Drain}) {
-    if (!In(stage).empty()) {
-      In(stage).front()->Close(Outcome::MadeRoom, true);
-      return true;
-    }
+  if (!In(Stage::Waiting).empty()) {
+    In(Stage::Waiting).front()->Close(Outcome::MadeRoom, true);
+    return true;
   }
+  // Gracefully: the reply was written whole, and a reset could destroy it before the client has
+  // read it (Windows drops what it has not yet read when a reset arrives).
+  if (!In(Stage::Drain).empty()) {
+    In(Stage::Drain).front()->Close(Outcome::MadeRoom, false);
+    return true;
+  }
+  // The oldest transfers only: a slow one stays in the list the longest, and a full service must
+  // not spend a system call on each of thousands of transfers for every newcomer.
+  constexpr int MAX_CANDIDATES = 256;
   const auto now = std::chrono::steady_clock::now();
   Connection* slowest = nullptr;
   double slowestRate = 0;
+  int candidates = 0;
   for (Connection* connection : In(Stage::Reply)) {
     const auto rate = connection->FileRate(now);
-    if (rate && (!slowest || *rate < slowestRate)) slowest = connection, slowestRate = *rate;
+    if (!rate) continue;
+    if (!slowest || *rate < slowestRate) slowest = connection, slowestRate = *rate;
+    if (++candidates == MAX_CANDIDATES) break;
   }
   if (!slowest) return false;
   slowest->Close(Outcome::MadeRoom, true);
@@ -132,10 +144,15 @@ void Connection::EnterStage(Stage stage) {
   m_stage = stage;
 }
 
-std::optional<double> Connection::FileRate(std::chrono::steady_clock::time_point now) const {
+// Counted in what the client has acknowledged, not in what was written: the kernel takes megabytes
+// into the send buffer at once, which would make every new transfer look fast, a stalled one too.
+std::optional<double> Connection::FileRate(std::chrono::steady_clock::time_point now) {
   if (m_command != CMD_GET_UPDATE_FILE) return std::nullopt;
+  int unacknowledged = 0;
+  if (ioctl(m_socket.native_handle(), SIOCOUTQ, &unacknowledged) != 0 || unacknowledged < 0) unacknowledged = 0;
+  const std::size_t delivered = m_sent - std::min(m_sent, static_cast<std::size_t>(unacknowledged));
   const double seconds = std::chrono::duration<double>(now - m_replyStarted).count();
-  return static_cast<double>(m_sent) / std::max(seconds, 0.001);
+  return static_cast<double>(delivered) / std::max(seconds, 0.001);
 }
 
 void Connection::OnRequest(std::error_code error) {
@@ -205,7 +222,9 @@ void Connection::OnReplySent(std::error_code error) {
     return;
   }
   m_outcome = Outcome::Ok;
-  EnterStage(Stage::Drain);
+  // The library's last megabytes may still be in the kernel's buffer: it is still a transfer,
+  // measured by what the client takes, until the client closes.
+  if (m_command != CMD_GET_UPDATE_FILE) EnterStage(Stage::Drain);
   // The file's last piece is completed by our close, so it goes out right after the last byte.
   // A reply of fixed length is read exactly and the client closes first: the TIME_WAIT of
   // every connection then stays with the client instead of piling up here.

@@ -28,8 +28,8 @@ struct ConnectionSettings {
 // Where a connection is in its life. When the service is full, the stages say who makes room.
 enum class Stage : std::uint8_t {
   Waiting,  // for its 8 bytes: it has been given nothing yet
-  Reply,    // sending its reply
-  Drain,    // reply sent, waiting for the client's close
+  Reply,    // sending its reply; the library's until the client closes
+  Drain,    // a short reply sent, waiting for the client's close
   Closing,  // closed, its pending operations still finishing
 };
 inline constexpr std::size_t STAGE_COUNT = 4;
@@ -51,7 +51,8 @@ class ConnectionRegister {
   void CloseAll(Outcome outcome);
   // Closes one connection, the cheapest to lose first: the oldest still waiting for its request
   // (given nothing yet), else the oldest kept open after its reply (it has had it), else the
-  // library transfer that moves the fewest bytes a second, which holds its place the longest.
+  // library transfer among the oldest that moves the fewest bytes a second, which holds its
+  // place the longest.
   // A client that holds connections open or reads slowly cannot so keep a newcomer out. False
   // when none is in those stages.
   bool MakeRoom();
@@ -87,8 +88,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void Start();
   bool WaitingForRequest() const { return m_stage == Stage::Waiting; }
-  // A library transfer's bytes a second so far; nothing for any other reply.
-  std::optional<double> FileRate(std::chrono::steady_clock::time_point now) const;
+  // A library transfer's bytes a second so far, as the client took them; nothing for any other reply.
+  std::optional<double> FileRate(std::chrono::steady_clock::time_point now);
   // An abortive close resets the connection and drops what the kernel still holds for it, so
   // that a client which stopped reading cannot keep megabytes of send buffer alive after us.
   // A graceful one lets the kernel deliver a reply that was written completely.

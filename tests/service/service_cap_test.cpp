@@ -150,6 +150,65 @@ TEST(ServiceCap, HoldersAndSlowReadersCannotKeepAWellBehavedClientFromItsRates) 
   }
 }
 
+// Reads everything until the service closes, at most `chunk` bytes a millisecond: a steady reader
+// whose transfer lasts long enough to be among those the service chooses from.
+Received ReadSteadily(NativeSocket s, std::size_t chunk) {
+  Received received;
+  std::vector<std::uint8_t> buffer(chunk);
+  for (const auto deadline = Clock::now() + 60s; Clock::now() < deadline;) {
+    if (!WaitReadable(s, 1000)) continue;
+    const ssize_t n = recv(s, buffer.data(), buffer.size(), 0);
+    if (n <= 0) {
+      received.closed = true;
+      break;
+    }
+    received.bytes.insert(received.bytes.end(), buffer.begin(), buffer.begin() + n);
+    std::this_thread::sleep_for(1ms);
+  }
+  return received;
+}
+
+TEST(ServiceCap, TheSlowestTransfersMakeRoomAndASteadyOneRunsToItsEnd) {
+  TempDir dir;
+  const std::string offer = dir.File("offer.dll");
+  const auto library = SignedForTest(BuildLibraryImage({.size = (16 << 20) - SIGNATURE_BLOCK_BYTES}));
+  WriteFileBytes(offer, library);
+  constexpr int CAP = 8, FETCHES = 10;
+  ServiceProcess service({"--rates", GOOD, "--offer-version", "1.2", "--offer-file", offer, "--quiet",
+                          "--max-connections", std::to_string(CAP), "--max-connections-per-peer", "100000", "--metrics",
+                          "127.0.0.1:0"});
+  ASSERT_TRUE(service.Listening());
+  const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
+  ASSERT_NE(metrics, 0);
+
+  // One peer keeps every other place filled with transfers it never reads; each one it opens at
+  // the cap makes room too. The steady reader and the client must come through all the same.
+  const NativeSocket steady = DialFrom("127.0.0.5", service.Port());
+  ASSERT_NE(steady, NATIVE_NO_SOCKET);
+  ASSERT_TRUE(SendBytes(steady, RequestBytes(CMD_GET_UPDATE_FILE, 0)) && shutdown(steady, SHUT_WR) == 0);
+  std::atomic<bool> stop = false;
+  Tally stalled, client;
+  std::thread slow([&] { Misbehave("127.0.0.3", service.Port(), CMD_GET_UPDATE_FILE, false, CAP, stop, stalled); });
+  const Received download = ReadSteadily(steady, 64 << 10);
+  CloseNative(steady);
+  int fetched = 0;
+  for (int i = 0; i < FETCHES; ++i) fetched += FetchFrom("127.0.0.4", service.Port(), 3, client);
+  stop = true;
+  slow.join();
+  const std::string scrape = Scrape(metrics);
+
+  EXPECT_TRUE(download.closed);
+  EXPECT_TRUE(download.bytes == library) << download.bytes.size() << " of " << library.size() << " bytes";
+  EXPECT_EQ(fetched, FETCHES);
+  EXPECT_GT(stalled.dropped, 0);
+  EXPECT_EQ(Sample(scrape, Ended("file", "ok")), 1) << scrape;  // the steady one, and no stalled one
+  std::printf(
+      "cap %d: the stalled peer (127.0.0.3) asked %d, dropped %d; the steady reader (127.0.0.5) got %zu of "
+      "%zu bytes; the client (127.0.0.4) asked %d, served %d\n",
+      CAP, stalled.asked.load(), stalled.dropped.load(), download.bytes.size(), library.size(), client.asked.load(),
+      client.served.load());
+}
+
 TEST(ServiceCap, APeerBeyondItsShareIsClosedAtOnceAndOthersAreServed) {
   ServiceProcess service({"--rates", GOOD, "--max-connections-per-peer", "3", "--request-timeout", "60", "--metrics",
                           "127.0.0.1:0", "--quiet"});

@@ -270,6 +270,9 @@ TEST(ServiceCommandLine, BadOptionsAreRefusedWithAReasonAndStatusTwo) {
       {{"--rates", GOOD, "--stats-interval", "0"}, "number of seconds, not 0"},
       {{"--rates", GOOD, "--metrics", "127.0.0.1:99999"}, "[ADDRESS:]PORT, not 127.0.0.1:99999"},
       {{"--rates", GOOD, "--max-connections", "-1"}, "positive number, not -1"},
+      {{"--rates", GOOD, "--max-connections-per-peer", "0"}, "positive number, not 0"},
+      {{"--rates", GOOD, "--max-rates-age-days", "-1"}, "a number of days, not -1"},
+      {{"--rates", GOOD, "--max-rates-age-days", "4.5"}, "a number of days, not 4.5"},
       {{"--rates", GOOD, "--offer-version", "nan", "--offer-file", GOOD}, "a number, not nan"},
       {{"--rates", GOOD, "--offer-version", "1.2"}, "--offer-version and --offer-file go together"},
       {{"--rates", GOOD, "--offer-key", GOOD}, "--offer-key goes with --offer-file"},
@@ -297,7 +300,8 @@ TEST(ServiceCommandLine, HelpDescribesEveryOption) {
         "  --listen ADDR:PORT      ", "  --reuse-port            ", "  --offer-version V       ",
         "  --offer-file FILE       ", "  --offer-key PUBLIC.pem  ", "  --quiet                 ",
         "  --request-timeout S     ", "  --transfer-timeout S    ", "  --poll-interval S       ",
-        "  --max-connections N     ", "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ",
+        "  --max-connections N     ", "  --max-connections-per-peer N\n", "  --max-rates-age-days D  ",
+        "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ",
         "  --check FILE            ", "  --help                  this text", "SIGHUP reloads the rates and the offer."})
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
 }
