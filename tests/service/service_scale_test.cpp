@@ -294,15 +294,27 @@ TEST(ServiceCommandLine, HelpDescribesEveryOption) {
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) help.append(chunk, n);
   EXPECT_EQ(pclose(pipe), 0);
   for (const char* text :
-       {"Usage: orvane-rates-service --rates FILE", "command 2, argument 0",
+       {"Usage: orvane-rates-service --rates FILE",
+        "command 2, argument 0",
         "  --rates FILE            reference rates",
         "                          valid is logged and the last good rates stay in service. Required.",
-        "  --listen ADDR:PORT      ", "  --reuse-port            ", "  --offer-version V       ",
-        "  --offer-file FILE       ", "  --offer-key PUBLIC.pem  ", "  --quiet                 ",
-        "  --request-timeout S     ", "  --transfer-timeout S    ", "  --poll-interval S       ",
-        "  --max-connections N     ", "  --max-connections-per-peer N\n", "  --max-rates-age-days D  ",
-        "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ",
-        "  --check FILE            ", "  --help                  this text", "SIGHUP reloads the rates and the offer."})
+        "  --listen ADDR:PORT      ",
+        "  --reuse-port            ",
+        "  --offer-version V       ",
+        "  --offer-file FILE       ",
+        "  --offer-key PUBLIC.pem  ",
+        "  --quiet                 ",
+        "  --request-timeout S     ",
+        "  --transfer-timeout S    ",
+        "  --poll-interval S       ",
+        "  --max-connections N     ",
+        "  --max-connections-per-peer N",
+        "  --max-rates-age-days D  ",
+        "  --stats-interval S      ",
+        "  --metrics [ADDR:]PORT   ",
+        "  --check FILE            ",
+        "  --help                  this text",
+        "SIGHUP reloads the rates and the offer."})
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
 }
 
