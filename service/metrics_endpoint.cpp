@@ -4,14 +4,24 @@
 
 namespace {
 
+using Handlers = MetricsEndpoint::Handlers;
+
 constexpr std::size_t MAX_REQUEST_BYTES = 8192;
 constexpr std::chrono::seconds REQUEST_TIMEOUT(5);
 
 // One scrape: the request head within the time-out and the size limit, then the reply, then the close.
 class Scrape : public std::enable_shared_from_this<Scrape> {
  public:
-  Scrape(asio::ip::tcp::socket socket, std::shared_ptr<const std::function<std::string()>> render)
-      : m_socket(std::move(socket)), m_deadline(m_socket.get_executor()), m_render(std::move(render)) {}
+  Scrape(asio::ip::tcp::socket socket, std::shared_ptr<const Handlers> handlers, std::shared_ptr<std::size_t> open)
+      : m_socket(std::move(socket)),
+        m_deadline(m_socket.get_executor()),
+        m_handlers(std::move(handlers)),
+        m_open(std::move(open)) {
+    ++*m_open;
+  }
+  ~Scrape() { --*m_open; }
+  Scrape(const Scrape&) = delete;
+  Scrape& operator=(const Scrape&) = delete;
 
   void Start() {
     m_deadline.expires_after(REQUEST_TIMEOUT);
@@ -27,16 +37,25 @@ class Scrape : public std::enable_shared_from_this<Scrape> {
   void OnRequest(std::error_code error) {
     if (error) return Finish();
     std::string status = "200 OK", body;
-    if (m_request.starts_with("GET /metrics ") || m_request.starts_with("GET /metrics?"))
-      body = (*m_render)();
-    else if (m_request.starts_with("GET "))
-      status = "404 Not Found", body = "only /metrics is here\n";
-    else
+    if (Asks("/metrics")) {
+      body = m_handlers->render();
+    } else if (Asks("/health") && m_handlers->health) {
+      const Health health = m_handlers->health();
+      status = health.ok ? "200 OK" : "503 Service Unavailable";
+      body = health.line;
+    } else if (m_request.starts_with("GET ")) {
+      status = "404 Not Found", body = "only /metrics and /health are here\n";
+    } else {
       status = "400 Bad Request", body = "only GET is answered\n";
+    }
     m_reply = "HTTP/1.1 " + status + "\r\nContent-Type: text/plain; version=0.0.4; charset=utf-8\r\nContent-Length: " +
               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
     asio::async_write(m_socket, asio::buffer(m_reply),
                       [self = shared_from_this()](std::error_code, std::size_t) { self->Finish(); });
+  }
+
+  bool Asks(const std::string& path) const {
+    return m_request.starts_with("GET " + path + " ") || m_request.starts_with("GET " + path + "?");
   }
 
   void Finish() {
@@ -48,15 +67,19 @@ class Scrape : public std::enable_shared_from_this<Scrape> {
 
   asio::ip::tcp::socket m_socket;
   asio::steady_timer m_deadline;
-  std::shared_ptr<const std::function<std::string()>> m_render;
+  std::shared_ptr<const Handlers> m_handlers;
+  std::shared_ptr<std::size_t> m_open;
   std::string m_request;
   std::string m_reply;
 };
 
 }  // namespace
 
-MetricsEndpoint::MetricsEndpoint(asio::io_context& io, std::function<std::string()> render)
-    : m_acceptor(io), m_pause(io), m_render(std::make_shared<const std::function<std::string()>>(std::move(render))) {}
+MetricsEndpoint::MetricsEndpoint(asio::io_context& io, std::function<std::string()> render,
+                                 std::function<Health()> health)
+    : m_acceptor(io),
+      m_pause(io),
+      m_handlers(std::make_shared<const Handlers>(Handlers{std::move(render), std::move(health)})) {}
 
 bool MetricsEndpoint::Listen(const asio::ip::tcp::endpoint& endpoint, std::string& error) {
   std::error_code code;
@@ -87,7 +110,14 @@ void MetricsEndpoint::Accept() {
   m_acceptor.async_accept([this](std::error_code error, asio::ip::tcp::socket socket) {
     if (error == asio::error::operation_aborted || !m_acceptor.is_open()) return;
     if (!error) {
-      std::make_shared<Scrape>(std::move(socket), m_render)->Start();
+      if (*m_open < MAX_OPEN) {
+        std::make_shared<Scrape>(std::move(socket), m_handlers, m_open)->Start();
+      } else {
+        ++m_refused;
+        std::error_code ignored;
+        socket.set_option(asio::socket_base::linger(true, 0), ignored);
+        socket.close(ignored);
+      }
       return Accept();
     }
     // Out of descriptors: pause rather than spin.

@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include "file_io.h"
 #include "private_file.h"
 #include "rates_file.h"
+#include "rates_health.h"
 #include "service_log.h"
 #include "update_offer.h"
 
@@ -31,6 +33,15 @@ std::size_t RaiseOpenFileLimit() {
     getrlimit(RLIMIT_NOFILE, &limit);
   }
   return limit.rlim_cur > RESERVED_FILES ? static_cast<std::size_t>(limit.rlim_cur - RESERVED_FILES) : 1;
+}
+
+// Whom the per-peer cap counts a connection against: an IPv4 address, or an IPv6 /64, since
+// one subscriber is given a whole /64 and may use any address in it.
+asio::ip::address PeerOf(const asio::ip::address& address) {
+  if (!address.is_v6()) return address;
+  asio::ip::address_v6::bytes_type bytes = address.to_v6().to_bytes();
+  std::fill(bytes.begin() + 8, bytes.end(), 0);
+  return asio::ip::address_v6(bytes);
 }
 
 const char* SourceName(RatesSource source) {
@@ -74,9 +85,12 @@ bool RatesServer::Start() {
     std::error_code error;
     const asio::ip::tcp::endpoint endpoint(asio::ip::make_address(address.host, error), address.port);
     std::string reason = error ? "not an IP address" : "";
-    m_metrics = std::make_unique<MetricsEndpoint>(m_io, [this] { return Metrics(); });
+    m_metrics = std::make_unique<MetricsEndpoint>(
+        m_io, [this] { return Metrics(); },
+        [this] { return RatesHealth(m_rates ? m_ratesDate : std::string(), Today(), m_options.maxRatesAgeDays); });
     if (error || !m_metrics->Listen(endpoint, reason)) {
-      LogLine("cannot serve metrics on " + address.host + ":" + std::to_string(address.port) + ": " + reason);
+      LogLine(LogPriority::Error,
+              "cannot serve metrics on " + address.host + ":" + std::to_string(address.port) + ": " + reason);
       return false;
     }
     LogLine("metrics on http://" + DescribeEndpoint(m_metrics->LocalEndpoint()) + "/metrics");
@@ -114,7 +128,7 @@ bool RatesServer::Listen(const ListenAddress& address) {
   std::error_code error;
   const asio::ip::address ip = asio::ip::make_address(address.host, error);
   if (error) {
-    LogLine("cannot listen on " + address.host + ": not an IP address");
+    LogLine(LogPriority::Error, "cannot listen on " + address.host + ": not an IP address");
     return false;
   }
   const asio::ip::tcp::endpoint endpoint(ip, address.port);
@@ -129,7 +143,7 @@ bool RatesServer::Listen(const ListenAddress& address) {
   if (!error) acceptor->bind(endpoint, error);
   if (!error) acceptor->listen(asio::socket_base::max_listen_connections, error);
   if (error) {
-    LogLine("cannot listen on " + DescribeEndpoint(endpoint) + ": " + error.message());
+    LogLine(LogPriority::Error, "cannot listen on " + DescribeEndpoint(endpoint) + ": " + error.message());
     return false;
   }
   LogLine("listening on " + DescribeEndpoint(acceptor->local_endpoint()));
@@ -146,7 +160,7 @@ void RatesServer::Accept(asio::ip::tcp::acceptor& acceptor) {
       return Accept(acceptor);
     }
     // Out of descriptors or memory: pause rather than spin; connections that end make room.
-    LogLine("accept failed: " + error.message());
+    LogLine(LogPriority::Warning, "accept failed: " + error.message());
     m_acceptPause.expires_after(std::chrono::milliseconds(100));
     m_acceptPause.async_wait([this, &acceptor](std::error_code waitError) {
       if (!waitError && !m_stopping) Accept(acceptor);
@@ -155,14 +169,31 @@ void RatesServer::Accept(asio::ip::tcp::acceptor& acceptor) {
 }
 
 void RatesServer::Admit(asio::ip::tcp::socket socket) {
-  if (m_context->open.Size() >= m_maxConnections && !m_context->open.MakeRoom()) {
-    ++m_context->counters.refusedAtCap;
-    if (!m_options.quiet) LogLine("refused a connection: all connections busy sending");
+  std::error_code error;
+  asio::ip::address peer = socket.remote_endpoint(error).address();
+  // A reset at once: the peer learns it is refused, and nothing of it lingers here.
+  const auto refuse = [&socket](std::uint64_t& counter) {
+    ++counter;
     std::error_code ignored;
+    socket.set_option(asio::socket_base::linger(true, 0), ignored);
     socket.close(ignored);
-    return;
+  };
+  // A peer already gone (reset while in the backlog) is admitted under no address: its first read
+  // then fails, and it is counted as any other failed receive.
+  if (error) peer = asio::ip::address();
+  peer = PeerOf(peer);
+  ConnectionRegister& open = m_context->open;
+  if (open.FromPeer(peer) >= m_options.maxConnectionsPerPeer) {
+    if (!m_options.quiet)
+      LogLine(LogPriority::Warning, "refused a connection from " + peer.to_string() + ": it has " +
+                                        std::to_string(m_options.maxConnectionsPerPeer) + " open");
+    return refuse(m_context->counters.refusedPerPeer);
   }
-  std::make_shared<Connection>(m_context, std::move(socket))->Start();
+  if (open.Active() >= m_maxConnections && !open.MakeRoom()) {
+    if (!m_options.quiet) LogLine(LogPriority::Warning, "refused a connection: all connections busy sending");
+    return refuse(m_context->counters.refusedAtCap);
+  }
+  std::make_shared<Connection>(m_context, std::move(socket), peer)->Start();
 }
 
 void RatesServer::WaitForSignal() {
@@ -193,24 +224,29 @@ void RatesServer::LogStats() {
   m_statsTimer.expires_after(m_options.statsInterval);
   m_statsTimer.async_wait([this](std::error_code error) {
     if (error || m_stopping) return;
-    LogLine(StatsLine({m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f}));
+    LogLine(StatsLine(View()));
     LogStats();
   });
 }
 
-std::string RatesServer::Metrics() const {
-  return PrometheusText({m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f});
+std::string RatesServer::Metrics() const { return PrometheusText(View()); }
+
+StatsView RatesServer::View() const {
+  return {m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f,
+          m_metrics ? m_metrics->Refused() : 0};
 }
 
 // True when new rates were taken. A file that is missing, incomplete or invalid is logged once
 // per change and leaves the rates being served as they are.
 bool RatesServer::ReloadRates(bool force) {
   const std::string& path = m_options.ratesPath;
+  // With rates in service a bad file is a warning; without, the service cannot start.
+  const auto Trouble = [this] { return m_rates ? LogPriority::Warning : LogPriority::Error; };
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
     const FileStamp missing{};
     if (force || m_ratesStamp != missing)
-      LogLine("rates: cannot read " + path + (m_rates ? "; still serving " + m_ratesDate : ""));
+      LogLine(Trouble(), "rates: cannot read " + path + (m_rates ? "; still serving " + m_ratesDate : ""));
     m_ratesStamp = missing;
     return false;
   }
@@ -219,8 +255,8 @@ bool RatesServer::ReloadRates(bool force) {
   m_ratesStamp = stamp;
   // A device or a runaway download is not read at all; a whole year of the bank's file is 330 kB.
   if (!S_ISREG(info.st_mode) || info.st_size > MAX_RATES_FILE_BYTES) {
-    LogLine("rates: " + path + " refused (not a regular file of at most 16 MB)" +
-            (m_rates ? "; still serving " + m_ratesDate : ""));
+    LogLine(Trouble(), "rates: " + path + " refused (not a regular file of at most 16 MB)" +
+                           (m_rates ? "; still serving " + m_ratesDate : ""));
     return false;
   }
 
@@ -231,7 +267,8 @@ bool RatesServer::ReloadRates(bool force) {
   else
     file.error = "read error";
   if (!file.ok) {
-    LogLine("rates: " + path + " refused (" + file.error + ")" + (m_rates ? "; still serving " + m_ratesDate : ""));
+    LogLine(Trouble(),
+            "rates: " + path + " refused (" + file.error + ")" + (m_rates ? "; still serving " + m_ratesDate : ""));
     return false;
   }
   m_rates = file.rates;
@@ -240,7 +277,7 @@ bool RatesServer::ReloadRates(bool force) {
   if (!file.lacking.empty()) {
     std::string lacking;
     for (int index : file.lacking) lacking += std::string(lacking.empty() ? "" : ", ") + CurrencyCodes[index];
-    LogLine("rates: the file has no rate for " + lacking + "; serving 0 for them");
+    LogLine(LogPriority::Warning, "rates: the file has no rate for " + lacking + "; serving 0 for them");
   }
   return true;
 }
@@ -248,7 +285,8 @@ bool RatesServer::ReloadRates(bool force) {
 bool RatesServer::ReloadOffer() {
   LoadedOffer loaded = LoadUpdateOffer(m_options.offerPath, *m_options.offerVersion, m_options.offerKeyPath);
   if (!loaded.offer) {
-    LogLine("offer: " + loaded.error + (m_offer ? "; still offering the previous file" : ""));
+    LogLine(m_offer ? LogPriority::Warning : LogPriority::Error,
+            "offer: " + loaded.error + (m_offer ? "; still offering the previous file" : ""));
     return false;
   }
   m_offer = std::move(loaded.offer);
@@ -261,7 +299,7 @@ bool RatesServer::ReloadOffer() {
     LogLine(std::string("offer: sent from a private copy, ") + m_offerCopy->Kind() +
             (m_offerCopy->Where().empty() ? "" : " " + m_offerCopy->Where()));
   else
-    LogLine("offer: no private copy could be made; sending it from memory");
+    LogLine(LogPriority::Warning, "offer: no private copy could be made; sending it from memory");
   LogLine("offer: " + loaded.summary);
   return true;
 }

@@ -51,6 +51,7 @@ class RatesServer {
   void WatchRatesFile();
   void LogStats();
   std::string Metrics() const;
+  StatsView View() const;
   bool ReloadRates(bool force);
   bool ReloadOffer();
   void Publish();

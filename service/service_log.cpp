@@ -3,10 +3,27 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
-void LogLine(std::string_view text) {
+namespace {
+
+bool ToJournal() {
+  static const bool journal = [] {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    return stream != nullptr && *stream != '\0';
+  }();
+  return journal;
+}
+
+// "<6>" for the journal, else the time stamp and a space.
+std::string LinePrefix(LogPriority priority, bool journal) {
+  if (journal) {
+    const char prefix[] = {'<', static_cast<char>('0' + static_cast<int>(priority)), '>'};
+    return std::string(prefix, sizeof prefix);
+  }
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -14,10 +31,18 @@ void LogLine(std::string_view text) {
   gmtime_r(&seconds, &utc);
   char stamp[32];
   const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &utc);
-  std::string line(stamp, length);
+  std::string prefix(stamp, length);
   char fraction[8];
   std::snprintf(fraction, sizeof fraction, ".%03dZ ", static_cast<int>(millis));
-  line += fraction;
+  return prefix + fraction;
+}
+
+}  // namespace
+
+void LogLine(std::string_view text) { LogLine(LogPriority::Info, text); }
+
+void LogLine(LogPriority priority, std::string_view text) {
+  std::string line = LinePrefix(priority, ToJournal());
   line += text;
   line += '\n';
   // A full pipe or a closed stderr must not stop the service; the line is then lost.

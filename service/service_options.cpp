@@ -17,6 +17,11 @@ std::optional<Number> ParseNumber(const std::string& text) {
   return value;
 }
 
+std::optional<std::size_t> ParsePositive(const std::string& text) {
+  const auto count = ParseNumber<std::size_t>(text);
+  return count && *count > 0 ? count : std::nullopt;
+}
+
 std::optional<std::chrono::milliseconds> ParseSeconds(const std::string& text) {
   const auto seconds = ParseNumber<double>(text);
   if (!seconds || !std::isfinite(*seconds) || *seconds <= 0 || *seconds > 86400) return std::nullopt;
@@ -52,6 +57,8 @@ Any other request is closed without a reply.
 constexpr const char* FOOTER = R"(
 Logs go to stderr, one line per connection: peer, command, bytes sent, time, outcome.
 SIGTERM and SIGINT stop the service (exit status 0); SIGHUP reloads the rates and the offer.
+When stderr is the journal (JOURNAL_STREAM is set), lines carry a syslog priority instead of a
+time stamp. For tests, ORVANE_TODAY=YYYY-MM-DD sets the day that /health ages the rates from.
 )";
 
 // The service's command line; parses into `options`.
@@ -110,26 +117,38 @@ void Describe(CLI::App& app, ServiceOptions& options) {
             options.transferTimeout, ParseSeconds, "wants a number of seconds");
   AddParsed(app, "--poll-interval", "S", "seconds between checks of the rates file for changes (default 1)",
             options.pollInterval, ParseSeconds, "wants a number of seconds");
+  AddParsed(app, "--max-connections", "N",
+            "open connections at most (default 10000, and no more than the open-file\n"
+            "limit allows); when full, a new one makes room by closing the oldest\n"
+            "connection still waiting for its request, else the oldest one kept open\n"
+            "after its reply, else the slowest library transfer",
+            options.maxConnections, ParsePositive, "wants a positive number");
+  AddParsed(app, "--max-connections-per-peer", "N",
+            "open connections at most from one address, or one IPv6 /64 (default 64);\n"
+            "more are closed at once. Behind a proxy every connection comes from the\n"
+            "proxy: raise it",
+            options.maxConnectionsPerPeer, ParsePositive, "wants a positive number");
   AddParsed(
-      app, "--max-connections", "N",
-      "open connections at most (default 10000, and no more than the open-file\n"
-      "limit allows); when full, the oldest connection still waiting for its\n"
-      "request makes room, or the new one is closed",
-      options.maxConnections,
+      app, "--max-rates-age-days", "D",
+      "GET /health on the --metrics address answers 200 while the rates' day\n"
+      "is at most D days old, else 503 (default 4: a weekend and a holiday)",
+      options.maxRatesAgeDays,
       [](const std::string& value) {
-        const auto count = ParseNumber<std::size_t>(value);
-        return count && *count > 0 ? count : std::nullopt;
+        const auto days = ParseNumber<int>(value);
+        return days && *days >= 0 && *days <= 3650 ? days : std::nullopt;
       },
-      "wants a positive number");
+      "wants a number of days");
   AddParsed(app, "--stats-interval", "S",
             "log one line of counters every S seconds: connections by command and\n"
-            "outcome, connections accepted and open, refusals at the connection cap,\n"
-            "bytes sent, the rates' day and the offered version (default: never)",
+            "outcome, connections accepted and open, refusals by reason (cap, per\n"
+            "peer, metrics), bytes sent, the rates' day and the offered version\n"
+            "(default: never)",
             options.statsInterval, ParseSeconds, "wants a number of seconds");
   AddParsed(
       app, "--metrics", "[ADDR:]PORT",
       "serve the same counters read-only over HTTP at /metrics in the\n"
-      "Prometheus text format; ADDR is 127.0.0.1 when not given",
+      "Prometheus text format, and a health check at /health (200 or 503 with\n"
+      "the reason); ADDR is 127.0.0.1 when not given. 16 requests at once at most",
       options.metrics,
       [](const std::string& value) {
         return value.find(':') == std::string::npos ? ParseListenAddress("127.0.0.1:" + value)

@@ -24,6 +24,8 @@ struct ServiceOptions {
   std::chrono::milliseconds transferTimeout{120000};
   std::chrono::milliseconds pollInterval{1000};
   std::size_t maxConnections = 10000;
+  std::size_t maxConnectionsPerPeer = 64;      // open at once from one address
+  int maxRatesAgeDays = 4;                     // older rates make /health answer 503
   bool reusePort = false;                      // SO_REUSEPORT: several processes share the port
   std::chrono::milliseconds statsInterval{0};  // 0: no counters in the log
   std::optional<ListenAddress> metrics;        // where the counters are served over HTTP

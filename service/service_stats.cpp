@@ -1,6 +1,7 @@
 #include "service_stats.h"
 
 #include <charconv>
+#include <utility>
 
 #include "protocol.h"
 
@@ -96,6 +97,8 @@ std::string StatsLine(const StatsView& view) {
   line += " bytes_sent " + std::to_string(view.counters.bytesSent);
   line += " rates " + view.ratesDate;
   line += " offer " + (view.offeredVersion != 0 ? Number(view.offeredVersion) : std::string("none"));
+  line += " refused_per_peer " + std::to_string(view.counters.refusedPerPeer);
+  line += " refused_metrics " + std::to_string(view.metricsRefused);
   return line;
 }
 
@@ -118,6 +121,14 @@ std::string PrometheusText(const StatsView& view) {
   metric("orvane_connections_refused_at_cap_total", "counter",
          "Connections closed at once because the connection cap was reached.",
          std::to_string(view.counters.refusedAtCap));
+  text +=
+      "# HELP orvane_refused_total Connections closed at once on arrival, by reason: the connection cap, the "
+      "per-peer cap, the metrics endpoint's own cap.\n# TYPE orvane_refused_total counter\n";
+  const std::pair<const char*, std::uint64_t> refusals[] = {{"cap", view.counters.refusedAtCap},
+                                                            {"per_peer", view.counters.refusedPerPeer},
+                                                            {"metrics", view.metricsRefused}};
+  for (const auto& [reason, count] : refusals)
+    text += std::string("orvane_refused_total{reason=\"") + reason + "\"} " + std::to_string(count) + "\n";
   metric("orvane_bytes_sent_total", "counter", "Reply bytes sent.", std::to_string(view.counters.bytesSent));
   text +=
       "# HELP orvane_rates_info The day of the rates being served.\n# TYPE orvane_rates_info gauge\n"

@@ -34,7 +34,8 @@ struct ServiceCounters {
   std::array<std::array<std::uint64_t, OUTCOME_COUNT>, COMMAND_SLOTS> ended{};
   std::uint64_t accepted = 0;
   std::uint64_t bytesSent = 0;
-  std::uint64_t refusedAtCap = 0;  // connections closed at once because all were busy sending
+  std::uint64_t refusedAtCap = 0;    // connections closed at once because all were busy sending
+  std::uint64_t refusedPerPeer = 0;  // closed at once: their peer had its share open already
   std::uint64_t Ended() const;
 };
 
@@ -43,7 +44,8 @@ struct StatsView {
   const ServiceCounters& counters;
   std::size_t open = 0;
   std::string ratesDate;
-  float offeredVersion = 0;  // 0: nothing offered
+  float offeredVersion = 0;          // 0: nothing offered
+  std::uint64_t metricsRefused = 0;  // scrapes closed at once: the metrics endpoint was full
 };
 
 // One line of counters for the log: non-zero connection counts only, then the totals.

@@ -15,6 +15,14 @@
 
 extern char** environ;
 
+std::uint16_t PortAfter(const LoggedProcess& process, const std::string& text) {
+  if (!process.WaitForLine(text)) return 0;
+  for (const std::string& line : process.Lines())
+    if (const std::size_t at = line.find(text); at != std::string::npos)
+      return static_cast<std::uint16_t>(std::stoi(line.substr(at + text.size())));
+  return 0;
+}
+
 // $ORVANE_SERVICE_BINARY lets a benchmark measure another build of the service, e.g. an older one.
 std::string ServiceBinary() {
   const char* other = std::getenv("ORVANE_SERVICE_BINARY");
@@ -126,8 +134,9 @@ std::vector<std::string> ServiceArguments(std::vector<std::string> arguments, bo
 
 }  // namespace
 
-ServiceProcess::ServiceProcess(std::vector<std::string> arguments, bool ownListen)
-    : LoggedProcess(ServiceArguments(std::move(arguments), ownListen)) {
+ServiceProcess::ServiceProcess(std::vector<std::string> arguments, bool ownListen,
+                               const std::vector<std::string>& environment)
+    : LoggedProcess(ServiceArguments(std::move(arguments), ownListen), environment) {
   const std::string listening = "listening on 127.0.0.1:";
   if (!WaitForLine(listening)) return;
   for (const std::string& line : Lines())

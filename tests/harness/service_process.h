@@ -50,8 +50,9 @@ class LoggedProcess {
 class ServiceProcess : public LoggedProcess {
  public:
   // Starts the service with `arguments` (plus --listen 127.0.0.1:0 unless `ownListen`) and waits
-  // until it listens on 127.0.0.1, or until it exits.
-  explicit ServiceProcess(std::vector<std::string> arguments, bool ownListen = false);
+  // until it listens on 127.0.0.1, or until it exits. `environment` as for LoggedProcess.
+  explicit ServiceProcess(std::vector<std::string> arguments, bool ownListen = false,
+                          const std::vector<std::string>& environment = {});
 
   bool Listening() const { return m_port != 0; }
   std::uint16_t Port() const { return m_port; }
@@ -59,6 +60,10 @@ class ServiceProcess : public LoggedProcess {
  private:
   std::uint16_t m_port = 0;
 };
+
+// The number that follows `text` in the first log line holding it, such as the port after
+// "metrics on http://127.0.0.1:"; 0 when no such line comes.
+std::uint16_t PortAfter(const LoggedProcess& process, const std::string& text);
 
 // The service binary of this build.
 std::string ServiceBinary();

@@ -15,6 +15,24 @@ NativeSocket Dial(std::uint16_t port) {
   return s;
 }
 
+NativeSocket DialFrom(const char* source, std::uint16_t port, int receiveBuffer) {
+  const NativeSocket s = socket(AF_INET, SOCK_STREAM, 0);
+  if (receiveBuffer > 0) setsockopt(s, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &local.sin_addr);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+      connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(s);
+    return NATIVE_NO_SOCKET;
+  }
+  return s;
+}
+
 bool SendBytes(NativeSocket s, const std::vector<std::uint8_t>& bytes) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
@@ -46,6 +64,21 @@ Received ReadUntilClosed(NativeSocket s, std::chrono::milliseconds limit) {
 std::vector<std::uint8_t> RequestBytes(std::int32_t command, std::int32_t argument) {
   const Request request = EncodeRequest(command, argument);
   return {request.begin(), request.end()};
+}
+
+std::string HttpGet(std::uint16_t port, const std::string& head) {
+  const NativeSocket s = Dial(port);
+  if (s == NATIVE_NO_SOCKET) return {};
+  const Received reply = SendBytes(s, std::vector<std::uint8_t>(head.begin(), head.end()))
+                             ? ReadUntilClosed(s, std::chrono::milliseconds(5000))
+                             : Received{};
+  CloseNative(s);
+  return std::string(reply.bytes.begin(), reply.bytes.end());
+}
+
+double Sample(const std::string& scrape, const std::string& name) {
+  const std::size_t at = scrape.find("\n" + name + " ");
+  return at == std::string::npos ? -1 : std::stod(scrape.substr(at + name.size() + 2));
 }
 
 ClientConfig ConfigFor(const ServiceProcess& service) {

@@ -113,14 +113,6 @@ TEST(ServiceStorm, EveryTransferIsOneWholeVersionAcrossAReloadMidStorm) {
 
 namespace {
 
-std::uint16_t PortAfter(const LoggedProcess& process, const std::string& text) {
-  if (!process.WaitForLine(text)) return 0;
-  for (const std::string& line : process.Lines())
-    if (const std::size_t at = line.find(text); at != std::string::npos)
-      return static_cast<std::uint16_t>(std::stoi(line.substr(at + text.size())));
-  return 0;
-}
-
 TEST(ServiceScaleOut, InstancesWithReusePortShareOnePortAndAnInstanceWithoutIsRefused) {
   ServiceProcess first({"--rates", GOOD, "--reuse-port"});
   ASSERT_TRUE(first.Listening());
@@ -142,21 +134,6 @@ TEST(ServiceScaleOut, InstancesWithReusePortShareOnePortAndAnInstanceWithoutIsRe
   EXPECT_EQ(servedBy(first) + servedBy(second), static_cast<std::size_t>(REQUESTS));
   EXPECT_GT(servedBy(first), 0u);
   EXPECT_GT(servedBy(second), 0u);
-}
-
-std::string HttpGet(std::uint16_t port, const std::string& head) {
-  const NativeSocket s = Dial(port);
-  if (s == NATIVE_NO_SOCKET) return {};
-  const Received reply =
-      SendBytes(s, std::vector<std::uint8_t>(head.begin(), head.end())) ? ReadUntilClosed(s, 5000ms) : Received{};
-  CloseNative(s);
-  return std::string(reply.bytes.begin(), reply.bytes.end());
-}
-
-// The value of the sample named exactly `name` (labels included) in a scrape; -1 when missing.
-double Sample(const std::string& scrape, const std::string& name) {
-  const std::size_t at = scrape.find("\n" + name + " ");
-  return at == std::string::npos ? -1 : std::stod(scrape.substr(at + name.size() + 2));
 }
 
 double EndedTotal(const std::string& scrape) {
@@ -295,6 +272,9 @@ TEST(ServiceCommandLine, BadOptionsAreRefusedWithAReasonAndStatusTwo) {
       {{"--rates", GOOD, "--stats-interval", "0"}, "number of seconds, not 0"},
       {{"--rates", GOOD, "--metrics", "127.0.0.1:99999"}, "[ADDRESS:]PORT, not 127.0.0.1:99999"},
       {{"--rates", GOOD, "--max-connections", "-1"}, "positive number, not -1"},
+      {{"--rates", GOOD, "--max-connections-per-peer", "0"}, "positive number, not 0"},
+      {{"--rates", GOOD, "--max-rates-age-days", "-1"}, "a number of days, not -1"},
+      {{"--rates", GOOD, "--max-rates-age-days", "4.5"}, "a number of days, not 4.5"},
       {{"--rates", GOOD, "--offer-version", "nan", "--offer-file", GOOD}, "a number, not nan"},
       {{"--rates", GOOD, "--offer-version", "1.2"}, "--offer-version and --offer-file go together"},
       {{"--rates", GOOD, "--offer-key", GOOD}, "--offer-key goes with --offer-file"},
@@ -316,14 +296,27 @@ TEST(ServiceCommandLine, HelpDescribesEveryOption) {
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) help.append(chunk, n);
   EXPECT_EQ(pclose(pipe), 0);
   for (const char* text :
-       {"Usage: orvane-rates-service --rates FILE", "command 2, argument 0",
+       {"Usage: orvane-rates-service --rates FILE",
+        "command 2, argument 0",
         "  --rates FILE            reference rates",
         "                          valid is logged and the last good rates stay in service. Required.",
-        "  --listen ADDR:PORT      ", "  --reuse-port            ", "  --offer-version V       ",
-        "  --offer-file FILE       ", "  --offer-key PUBLIC.pem  ", "  --quiet                 ",
-        "  --request-timeout S     ", "  --transfer-timeout S    ", "  --poll-interval S       ",
-        "  --max-connections N     ", "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ",
-        "  --check FILE            ", "  --help                  this text", "SIGHUP reloads the rates and the offer."})
+        "  --listen ADDR:PORT      ",
+        "  --reuse-port            ",
+        "  --offer-version V       ",
+        "  --offer-file FILE       ",
+        "  --offer-key PUBLIC.pem  ",
+        "  --quiet                 ",
+        "  --request-timeout S     ",
+        "  --transfer-timeout S    ",
+        "  --poll-interval S       ",
+        "  --max-connections N     ",
+        "  --max-connections-per-peer N",
+        "  --max-rates-age-days D  ",
+        "  --stats-interval S      ",
+        "  --metrics [ADDR:]PORT   ",
+        "  --check FILE            ",
+        "  --help                  this text",
+        "SIGHUP reloads the rates and the offer."})
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
 }
 

@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "pe_builder.h"
+#include "service_process.h"
+#include "service_wire.h"
+#include "test_signing.h"
+#include "test_support.h"
+#include "update_signature.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+const std::string GOOD = std::string(ORVANE_RATES_FIXTURES) + "/bnr-2021-05-05.xml";
+
+std::string Refused(const char* reason) { return std::string("orvane_refused_total{reason=\"") + reason + "\"}"; }
+std::string Ended(const char* command, const char* outcome) {
+  return std::string("orvane_connections_total{command=\"") + command + "\",outcome=\"" + outcome + "\"}";
+}
+
+// What one peer did: connections it opened, replies it was given, connections the service closed
+// on it before it was done with them.
+struct Tally {
+  std::atomic<int> asked = 0, served = 0, dropped = 0;
+};
+
+// A peer that keeps `count` connections open from `source` until `stop`, each with `command`
+// sent, opening a new one for each that the service drops. With `readReply` it reads its reply
+// and then holds the connection; without, it reads nothing (with a small receive buffer), so a
+// library transfer stalls. Bounded in connections and in time.
+void Misbehave(const char* source, std::uint16_t port, std::int32_t command, bool readReply, int count,
+               const std::atomic<bool>& stop, Tally& tally) {
+  struct Held {
+    NativeSocket socket;
+    std::size_t received = 0;
+  };
+  std::vector<Held> held;
+  const auto giveUp = Clock::now() + 60s;
+  while (!stop && Clock::now() < giveUp && tally.asked < 20000) {
+    while (static_cast<int>(held.size()) < count) {
+      const NativeSocket s = DialFrom(source, port, readReply ? 0 : 4096);
+      if (s == NATIVE_NO_SOCKET) break;
+      ++tally.asked;
+      SendBytes(s, RequestBytes(command, command == CMD_GET_UPDATE_FILE ? 0 : 1));
+      held.push_back({s});
+    }
+    std::vector<pollfd> polls;
+    for (const Held& h : held) polls.push_back({h.socket, static_cast<short>(readReply ? POLLIN : 0), 0});
+    poll(polls.data(), polls.size(), 20);
+    for (std::size_t i = polls.size(); i-- > 0;) {
+      bool gone = (polls[i].revents & (POLLERR | POLLHUP)) != 0;
+      if (!gone && (polls[i].revents & POLLIN)) {
+        std::uint8_t chunk[256];
+        const ssize_t n = recv(held[i].socket, chunk, sizeof chunk, 0);
+        gone = n <= 0;
+        if (n > 0 && (held[i].received += static_cast<std::size_t>(n)) == RATES_REPLY_BYTES) ++tally.served;
+      }
+      if (gone) {
+        ++tally.dropped;
+        CloseNative(held[i].socket);
+        held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+      }
+    }
+  }
+  for (const Held& h : held) CloseNative(h.socket);
+}
+
+// One well-behaved fetch from `source`: the rates within `tries` connections.
+bool FetchFrom(const char* source, std::uint16_t port, int tries, Tally& tally) {
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    const NativeSocket s = DialFrom(source, port);
+    if (s == NATIVE_NO_SOCKET) continue;
+    ++tally.asked;
+    // As the client does: the request, then its half of the close.
+    const bool sent = SendBytes(s, RequestBytes(CMD_GET_RATES, 1)) && shutdown(s, SHUT_WR) == 0;
+    const Received reply = sent ? ReadUntilClosed(s, 10000ms) : Received{};
+    CloseNative(s);
+    if (reply.bytes.size() == RATES_REPLY_BYTES) {
+      ++tally.served;
+      return true;
+    }
+    ++tally.dropped;
+  }
+  return false;
+}
+
+std::string Scrape(std::uint16_t metrics) { return HttpGet(metrics, "GET /metrics HTTP/1.1\r\n\r\n"); }
+
+TEST(ServiceCap, HoldersAndSlowReadersCannotKeepAWellBehavedClientFromItsRates) {
+  TempDir dir;
+  const std::string offer = dir.File("offer.dll");
+  WriteFileBytes(offer, SignedForTest(BuildLibraryImage({.size = (4 << 20) - SIGNATURE_BLOCK_BYTES})));
+  constexpr int CAP = 40, FETCHES = 20;
+  struct Case {
+    const char* what;
+    bool holder, slowReader;
+  } cases[] = {
+      {"one peer holds its connections open after the reply", true, false},
+      {"one peer starts library transfers and reads nothing", false, true},
+      {"both at once", true, true},
+  };
+  std::printf("%-54s %-22s %7s %7s %8s\n", "case", "peer", "asked", "served", "dropped");
+  for (const Case& c : cases) {
+    // The drain and transfer deadlines are far away: only making room can free a place.
+    ServiceProcess service({"--rates", GOOD, "--offer-version", "1.2", "--offer-file", offer, "--quiet",
+                            "--max-connections", std::to_string(CAP), "--max-connections-per-peer", "100000",
+                            "--request-timeout", "60", "--metrics", "127.0.0.1:0"});
+    ASSERT_TRUE(service.Listening());
+    const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
+    ASSERT_NE(metrics, 0);
+
+    std::atomic<bool> stop = false;
+    Tally holder, slow, client;
+    std::vector<std::thread> peers;
+    if (c.holder)
+      peers.emplace_back([&] { Misbehave("127.0.0.2", service.Port(), CMD_GET_RATES, true, CAP, stop, holder); });
+    if (c.slowReader)
+      peers.emplace_back([&] { Misbehave("127.0.0.3", service.Port(), CMD_GET_UPDATE_FILE, false, CAP, stop, slow); });
+    // The well-behaved client starts once the service is full.
+    for (const auto deadline = Clock::now() + 20s;
+         Sample(Scrape(metrics), "orvane_connections_open") < CAP && Clock::now() < deadline;)
+      std::this_thread::sleep_for(20ms);
+    int fetched = 0;
+    for (int i = 0; i < FETCHES; ++i) fetched += FetchFrom("127.0.0.4", service.Port(), 3, client);
+    stop = true;
+    for (std::thread& peer : peers) peer.join();
+    const std::string scrape = Scrape(metrics);
+
+    EXPECT_EQ(fetched, FETCHES) << c.what;
+    if (c.holder) {
+      EXPECT_GT(Sample(scrape, Ended("rates", "made_room")), 0) << c.what << "\n" << scrape;
+    }
+    if (c.slowReader && !c.holder) {
+      EXPECT_GT(Sample(scrape, Ended("file", "made_room")), 0) << c.what << "\n" << scrape;
+    }
+    EXPECT_EQ(Sample(scrape, Refused("cap")), 0) << c.what;  // room was always made, never refused
+    const std::pair<const char*, const Tally*> rows[] = {
+        {"127.0.0.2 holder", &holder}, {"127.0.0.3 slow reader", &slow}, {"127.0.0.4 client", &client}};
+    for (const auto& [peer, tally] : rows)
+      if (tally->asked > 0)
+        std::printf("%-54s %-22s %7d %7d %8d\n", c.what, peer, tally->asked.load(), tally->served.load(),
+                    tally->dropped.load());
+  }
+}
+
+// Reads everything until the service closes, at most `chunk` bytes a millisecond: a steady reader
+// whose transfer lasts long enough to be among those the service chooses from.
+Received ReadSteadily(NativeSocket s, std::size_t chunk) {
+  Received received;
+  std::vector<std::uint8_t> buffer(chunk);
+  for (const auto deadline = Clock::now() + 60s; Clock::now() < deadline;) {
+    if (!WaitReadable(s, 1000)) continue;
+    const ssize_t n = recv(s, buffer.data(), buffer.size(), 0);
+    if (n <= 0) {
+      received.closed = true;
+      break;
+    }
+    received.bytes.insert(received.bytes.end(), buffer.begin(), buffer.begin() + n);
+    std::this_thread::sleep_for(1ms);
+  }
+  return received;
+}
+
+TEST(ServiceCap, TheSlowestTransfersMakeRoomAndASteadyOneRunsToItsEnd) {
+  TempDir dir;
+  const std::string offer = dir.File("offer.dll");
+  const auto library = SignedForTest(BuildLibraryImage({.size = (16 << 20) - SIGNATURE_BLOCK_BYTES}));
+  WriteFileBytes(offer, library);
+  constexpr int CAP = 8, FETCHES = 10;
+  ServiceProcess service({"--rates", GOOD, "--offer-version", "1.2", "--offer-file", offer, "--quiet",
+                          "--max-connections", std::to_string(CAP), "--max-connections-per-peer", "100000", "--metrics",
+                          "127.0.0.1:0"});
+  ASSERT_TRUE(service.Listening());
+  const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
+  ASSERT_NE(metrics, 0);
+
+  // One peer keeps every other place filled with transfers it never reads; each one it opens at
+  // the cap makes room too. The steady reader and the client must come through all the same.
+  const NativeSocket steady = DialFrom("127.0.0.5", service.Port());
+  ASSERT_NE(steady, NATIVE_NO_SOCKET);
+  ASSERT_TRUE(SendBytes(steady, RequestBytes(CMD_GET_UPDATE_FILE, 0)) && shutdown(steady, SHUT_WR) == 0);
+  std::atomic<bool> stop = false;
+  Tally stalled, client;
+  std::thread slow([&] { Misbehave("127.0.0.3", service.Port(), CMD_GET_UPDATE_FILE, false, CAP, stop, stalled); });
+  const Received download = ReadSteadily(steady, 64 << 10);
+  CloseNative(steady);
+  int fetched = 0;
+  for (int i = 0; i < FETCHES; ++i) fetched += FetchFrom("127.0.0.4", service.Port(), 3, client);
+  stop = true;
+  slow.join();
+  const std::string scrape = Scrape(metrics);
+
+  EXPECT_TRUE(download.closed);
+  EXPECT_TRUE(download.bytes == library) << download.bytes.size() << " of " << library.size() << " bytes";
+  EXPECT_EQ(fetched, FETCHES);
+  EXPECT_GT(stalled.dropped, 0);
+  EXPECT_EQ(Sample(scrape, Ended("file", "ok")), 1) << scrape;  // the steady one, and no stalled one
+  std::printf(
+      "cap %d: the stalled peer (127.0.0.3) asked %d, dropped %d; the steady reader (127.0.0.5) got %zu of "
+      "%zu bytes; the client (127.0.0.4) asked %d, served %d\n",
+      CAP, stalled.asked.load(), stalled.dropped.load(), download.bytes.size(), library.size(), client.asked.load(),
+      client.served.load());
+}
+
+TEST(ServiceCap, APeerBeyondItsShareIsClosedAtOnceAndOthersAreServed) {
+  ServiceProcess service({"--rates", GOOD, "--max-connections-per-peer", "3", "--request-timeout", "60", "--metrics",
+                          "127.0.0.1:0", "--quiet"});
+  ASSERT_TRUE(service.Listening());
+  const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
+  ASSERT_NE(metrics, 0);
+
+  std::vector<NativeSocket> greedy;
+  for (int i = 0; i < 5; ++i) greedy.push_back(DialFrom("127.0.0.2", service.Port()));
+  for (NativeSocket s : greedy) ASSERT_NE(s, NATIVE_NO_SOCKET);
+  // The two beyond the share are closed without a word, before they ask for anything.
+  for (int i = 3; i < 5; ++i) {
+    const Received refused = ReadUntilClosed(greedy[i], 10000ms);
+    EXPECT_TRUE(refused.closed) << i;
+    EXPECT_TRUE(refused.bytes.empty()) << i;
+  }
+  // Another peer is served meanwhile, and the three within the share are too.
+  Tally other;
+  EXPECT_TRUE(FetchFrom("127.0.0.3", service.Port(), 1, other));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(SendBytes(greedy[i], RequestBytes(CMD_GET_RATES, 1)));
+    shutdown(greedy[i], SHUT_WR);
+    EXPECT_EQ(ReadUntilClosed(greedy[i], 10000ms).bytes.size(), RATES_REPLY_BYTES) << i;
+  }
+  for (NativeSocket s : greedy) CloseNative(s);
+  // Its share is free again once its connections have ended.
+  Tally again;
+  for (const auto deadline = Clock::now() + 10s; again.served == 0 && Clock::now() < deadline;)
+    FetchFrom("127.0.0.2", service.Port(), 1, again);
+  EXPECT_EQ(again.served, 1);
+
+  const std::string scrape = Scrape(metrics);
+  EXPECT_EQ(Sample(scrape, Refused("per_peer")), 2 + again.dropped) << scrape;
+  EXPECT_EQ(Sample(scrape, Refused("cap")), 0) << scrape;
+  EXPECT_EQ(Sample(scrape, Ended("rates", "ok")), 3 + 1 + 1) << scrape;
+  std::printf("per-peer cap 3: 127.0.0.2 asked 5, served 3, refused 2; 127.0.0.3 asked 1, served 1\n");
+}
+
+TEST(ServiceCap, TheMetricsEndpointServesSixteenAtOnceAndCountsTheRest) {
+  ServiceProcess service({"--rates", GOOD, "--metrics", "127.0.0.1:0", "--stats-interval", "0.1", "--quiet"});
+  ASSERT_TRUE(service.Listening());
+  const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
+  ASSERT_NE(metrics, 0);
+
+  // Sixteen that never finish their request hold every place.
+  std::vector<NativeSocket> idle;
+  for (int i = 0; i < 16; ++i) idle.push_back(Dial(metrics));
+  for (NativeSocket s : idle) ASSERT_NE(s, NATIVE_NO_SOCKET);
+  constexpr int EXTRA = 3;
+  for (int i = 0; i < EXTRA; ++i) {
+    const NativeSocket s = Dial(metrics);
+    ASSERT_NE(s, NATIVE_NO_SOCKET);
+    const Received refused = ReadUntilClosed(s, 10000ms);
+    EXPECT_TRUE(refused.closed) << i;
+    EXPECT_TRUE(refused.bytes.empty()) << i;
+    CloseNative(s);
+  }
+  // The rates are served all the while.
+  RateTable rates{};
+  EXPECT_TRUE(FetchRates(service, rates));
+  for (NativeSocket s : idle) CloseNative(s);
+
+  // Once they have gone a scrape is answered again; one that came before they were seen gone is
+  // refused and counted too.
+  std::string scrape;
+  int refusedMore = 0;
+  for (const auto deadline = Clock::now() + 10s; Clock::now() < deadline; ++refusedMore) {
+    scrape = Scrape(metrics);
+    if (scrape.starts_with("HTTP/1.1 200 OK")) break;
+    std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_TRUE(scrape.starts_with("HTTP/1.1 200 OK")) << scrape;
+  EXPECT_EQ(Sample(scrape, Refused("metrics")), EXTRA + refusedMore) << scrape;
+  EXPECT_EQ(Sample(scrape, "orvane_connections_accepted_total"), 1) << "scrapes are not rates connections";
+  EXPECT_TRUE(service.WaitForLine(" refused_metrics " + std::to_string(EXTRA + refusedMore)));
+  std::printf("metrics cap 16: 16 held idle, then %d asked: %d refused, 1 served\n", EXTRA + refusedMore + 1,
+              EXTRA + refusedMore);
+}
+
+}  // namespace
