@@ -8,6 +8,7 @@
 
 #include "byte_order.h"
 #include "file_io.h"
+#include "scope_exit.h"
 #include "update_check.h"
 
 const char* DescribeClientError(ClientError error) {
@@ -165,19 +166,27 @@ bool RatesClient::UpdateFetcher() {
 
 bool RatesClient::DownloadUpdate(float version, std::int32_t size) {
   const std::filesystem::path temporary = TemporaryUpdatePath(m_config.libraryPath);
+  bool renamed = false;
+  const ScopeExit removeUnlessRenamed([&] {
+    if (!renamed) RemoveFile(temporary);
+  });
   const Request request = EncodeRequest(CMD_GET_UPDATE_FILE, 0);
   const bool received = Connect() && SendAll(request.data(), REQUEST_BYTES) && ReceiveToFile(temporary, size);
   CloseSocket();
+  if (!received) {
+    // A connection that broke may work next time; more bytes than announced will not.
+    if (m_lastError == ClientError::LongTransfer) m_refused.push_back(version);
+    return false;
+  }
   // The bytes that were flushed to disk are the ones checked and, once good, renamed.
-  const auto file = received ? ReadWholeFile(temporary, MAX_UPDATE_SIZE) : std::nullopt;
-  const UpdateCheck check = file ? CheckUpdateFile(*file, *m_config.updateKey, version) : UpdateCheck::Valid;
-  if (received && file && check == UpdateCheck::Valid &&
-      ReplaceFileDurably(temporary, UpdateFilePath(m_config.libraryPath)))
-    return true;
-  RemoveFile(temporary);
-  // A connection that broke may work next time; a file that is not what was offered will not.
-  if (m_lastError == ClientError::LongTransfer || (file && check != UpdateCheck::Valid)) m_refused.push_back(version);
-  return false;
+  const auto file = ReadWholeFile(temporary, MAX_UPDATE_SIZE);
+  if (!file) return Fail(ClientError::FileFailed);
+  if (CheckUpdateFile(*file, *m_config.updateKey, version) != UpdateCheck::Valid) {
+    m_refused.push_back(version);  // not what was offered, and it will not be next time either
+    return false;
+  }
+  renamed = ReplaceFileDurably(temporary, UpdateFilePath(m_config.libraryPath));
+  return renamed || Fail(ClientError::FileFailed);
 }
 
 bool RatesClient::ReceiveToFile(const std::filesystem::path& path, std::int32_t size) {
