@@ -278,6 +278,9 @@ TEST_F(ProgramTest, ExitDuringAStalledDownloadEndsAtOnce) {
   std::printf("window gone %lld ms after Exit\n", static_cast<long long>(gone.count()));
   EXPECT_EQ(program.WaitForExit(10000), 0u);
   EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), ReadFileBytes(ORVANE_LIBRARY));
+  // The download that Exit cut short is gone with the window.
+  EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll"));
+  EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll.part"));
 }
 
 TEST_F(ProgramTest, UpdateNowTwiceQuicklyRunsOneRefresh) {
