@@ -7,8 +7,25 @@
 #include "rates_dialog.h"
 
 namespace {
+
 HMODULE g_libraryModule = nullptr;
+
+// A variable of the process environment, as the launcher set it; its versions are plain ASCII,
+// and anything else in it matches no version.
+std::string EnvironmentText(const wchar_t* name) {
+  std::wstring value(256, L'\0');
+  DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+  if (length >= value.size()) {
+    value.resize(length);
+    length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+  }
+  if (length == 0 || length >= value.size()) return {};
+  std::string text;
+  for (DWORD i = 0; i < length; ++i) text += value[i] < 0x80 ? static_cast<char>(value[i]) : '?';
+  return text;
 }
+
+}  // namespace
 
 // Windows Sockets is started here rather than when the library is attached: WSAStartup and
 // WSACleanup must not run under the loader lock of DllMain.
@@ -31,6 +48,7 @@ INT_PTR RatesApp::RunMainWindow() {
   // Set for this library's own build, so that one core serves libraries built as different
   // versions.
   config.clientVersion = static_cast<float>(ORVANE_CLIENT_VERSION);
+  config.refusedUpdates = [] { return EnvironmentText(REFUSED_UPDATES_VARIABLE); };
   // Screen readers in other processes reach the controls' accessible objects through this
   // thread's apartment, which the window's message loop serves; it outlives the window.
   const ComScope com;

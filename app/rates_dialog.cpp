@@ -12,6 +12,7 @@
 #include "rates_snapshot.h"
 #include "resource.h"
 #include "skin_palette.h"
+#include "update_check.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM, LPARAM lPara
     case WM_QUERYDRAGICON:
       return reinterpret_cast<LRESULT>(m_hIcon);
     case WM_UPDATE_READY:
-      StopWorkersAndEnd(UPDATE_READY_RESULT);
+      OnUpdateReady();
       return 0;
     case WM_SHOW_RATES:
       ShowRates(RatesOf(lParam));
@@ -293,6 +294,18 @@ void RatesDialog::StopWorkersAndEnd(INT_PTR result) {
   // dispatching what the workers send to this window until they have returned.
   m_refresh.Stop();
   EndDialog(result);
+}
+
+void RatesDialog::OnUpdateReady() {
+  // Any program on the desktop can post this message: only an update that this window's own
+  // refresh verified and put in place ends it.
+  const auto version = m_refresh.WaitingUpdate();
+  if (!version) return;
+  // The launcher learns which version it swaps in, to refuse it for the rest of the run if the
+  // swap fails.
+  const std::string text = FormatVersion(*version);
+  SetEnvironmentVariableW(UPDATE_VERSION_VARIABLE, std::wstring(text.begin(), text.end()).c_str());
+  StopWorkersAndEnd(UPDATE_READY_RESULT);
 }
 
 void RatesDialog::OnDestroy() {

@@ -22,6 +22,11 @@ inline constexpr UINT_PTR UPDATE_TIMER_ID = 1;
 inline constexpr UINT UPDATE_PERIOD_MS = 600000;
 // A refresh has downloaded a newer library: the window ends with this result.
 inline constexpr INT_PTR UPDATE_READY_RESULT = 3;
+// Process environment shared with the launcher, which reloads the library and so outlives its
+// statics: the version of the update handed over ("1.2"), and the versions the launcher could not
+// put in place in this run, separated by ";" ("*": take none).
+inline constexpr wchar_t UPDATE_VERSION_VARIABLE[] = L"OrvaneUpdateVersion";
+inline constexpr wchar_t REFUSED_UPDATES_VARIABLE[] = L"OrvaneRefusedUpdates";
 
 // The program's only window: the rates board (flags, labels, eighteen rate boxes), the converter,
 // the "Last Updated" line and the two buttons, on a borderless round-cornered 400 x 400 face.
@@ -58,6 +63,7 @@ class RatesDialog : public Dialog {
   void ShowLastUpdated(const SystemTime& time);
   // Ends the dialog once every worker thread has stopped; the library is unloaded right after.
   void StopWorkersAndEnd(INT_PTR result);
+  void OnUpdateReady();
 
   SettingsStore& m_settings;
   HICON m_hIcon;

@@ -6,7 +6,7 @@ RefreshWorker::RefreshWorker(SettingsStore& settings, SharedRates& rates, Client
     : m_settings(settings), m_rates(rates), m_client(*m_sockets, std::move(client)) {}
 
 void RefreshWorker::Start() {
-  StartJob([this] { RunRefresh({m_busy, m_client, m_rates, m_settings, m_clock, m_view}); });
+  StartJob([this] { RunRefresh({m_gate, m_client, m_rates, m_settings, m_clock, m_view}); });
 }
 
 void RefreshWorker::StartJob(std::function<void()> job) {

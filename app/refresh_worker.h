@@ -47,6 +47,10 @@ class RefreshWorker {
   // window's thread.
   void Stop();
 
+  // The version of the verified update that one of these refreshes put in place and announced;
+  // nothing when none did, whatever messages the window has received.
+  std::optional<float> WaitingUpdate() const { return m_gate.WaitingUpdate(); }
+
  private:
   class WindowView final : public RefreshView {
    public:
@@ -59,7 +63,7 @@ class RefreshWorker {
 
   SettingsStore& m_settings;
   SharedRates& m_rates;
-  std::atomic<bool> m_busy{false};  // the refresh busy flag
+  RefreshGate m_gate;  // the refresh busy flag, and the update once one waits
   std::unique_ptr<SocketApi> m_sockets = MakePlatformSockets();
   RatesClient m_client;
   SystemLocalClock m_clock;

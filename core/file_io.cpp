@@ -2,7 +2,7 @@
 
 #include <array>
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::path& path, std::size_t maxBytes) {
   FileStream file(path, "rb");
   if (!file) return std::nullopt;
   std::vector<std::uint8_t> bytes;

@@ -12,6 +12,15 @@ constexpr std::uint16_t MAGIC_PE32 = 0x10B;
 constexpr std::uint16_t MAGIC_PE32_PLUS = 0x20B;
 constexpr std::uint32_t MAX_SECTIONS = 96;
 constexpr std::uint32_t MAX_EXPORT_NAMES = 1u << 16;
+constexpr std::uint16_t RESOURCE_TYPE_VERSION = 16;  // RT_VERSION
+constexpr std::uint32_t RESOURCE_SUBDIRECTORY = 0x80000000;
+constexpr std::uint32_t FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD;
+// VS_VERSIONINFO: three 16-bit fields, the key L"VS_VERSION_INFO" with its zero, padding to a
+// multiple of four, then VS_FIXEDFILEINFO (52 bytes).
+constexpr std::uint32_t VERSION_KEY_AT = 6;
+constexpr std::uint32_t FIXED_INFO_AT = 40;
+constexpr std::uint32_t FIXED_INFO_BYTES = 52;
+constexpr std::string_view VERSION_KEY = "VS_VERSION_INFO";
 
 // Bounds-checked little-endian reads at file offsets.
 class Bytes {
@@ -77,6 +86,11 @@ class PeFile {
     if (!directoryCount || *directoryCount < 1 || directories + 8 > optional + *optionalSize) return false;
     m_exportRva = *m_bytes.U32(directories);
     m_exportSize = *m_bytes.U32(directories + 4);
+    // The resource directory is entry 2; a library without one has no version.
+    if (*directoryCount >= 3 && directories + 24 <= optional + *optionalSize) {
+      m_resourceRva = *m_bytes.U32(directories + 16);
+      m_resourceSize = *m_bytes.U32(directories + 20);
+    }
     const auto headersSize = m_bytes.U32(optional + 60);
     if (!headersSize || !m_bytes.Has(0, *headersSize)) return false;
 
@@ -112,7 +126,49 @@ class PeFile {
     return false;
   }
 
+  // dwFileVersionMS of the version resource: major in the high half, minor in the low half.
+  std::optional<std::uint32_t> FileVersionMs() const {
+    if (m_resourceRva == 0 || m_resourceSize == 0) return std::nullopt;
+    const auto type = ResourceEntry(0, RESOURCE_TYPE_VERSION, true);
+    const auto name = type ? ResourceEntry(*type, std::nullopt, true) : std::nullopt;
+    const auto language = name ? ResourceEntry(*name, std::nullopt, false) : std::nullopt;
+    const auto dataEntry = language ? FileOffset(std::uint64_t{m_resourceRva} + *language, 16) : std::nullopt;
+    if (!dataEntry) return std::nullopt;
+    const std::uint32_t dataRva = *m_bytes.U32(*dataEntry);
+    const std::uint32_t dataSize = *m_bytes.U32(*dataEntry + 4);
+    if (dataSize < FIXED_INFO_AT + FIXED_INFO_BYTES) return std::nullopt;
+    const auto info = FileOffset(dataRva, FIXED_INFO_AT + FIXED_INFO_BYTES);
+    if (!info || *m_bytes.U16(*info + 2) < FIXED_INFO_BYTES) return std::nullopt;
+    for (std::size_t i = 0; i <= VERSION_KEY.size(); ++i) {
+      const std::uint16_t expected = i < VERSION_KEY.size() ? static_cast<std::uint8_t>(VERSION_KEY[i]) : 0;
+      if (*m_bytes.U16(*info + VERSION_KEY_AT + 2 * i) != expected) return std::nullopt;
+    }
+    if (*m_bytes.U32(*info + FIXED_INFO_AT) != FIXED_FILE_INFO_SIGNATURE) return std::nullopt;
+    return *m_bytes.U32(*info + FIXED_INFO_AT + 8);
+  }
+
  private:
+  // The target of an entry of the resource directory at `directory` (offsets are relative to the
+  // start of the resource data): the entry with `id`, or the first one when none is asked for.
+  // Nothing when it is missing, or not the kind of target asked for.
+  std::optional<std::uint32_t> ResourceEntry(std::uint32_t directory, std::optional<std::uint16_t> id,
+                                             bool subdirectory) const {
+    const std::uint64_t base = std::uint64_t{m_resourceRva} + directory;
+    const auto header = FileOffset(base, 16);
+    if (!header) return std::nullopt;
+    const std::uint32_t count = std::uint32_t{*m_bytes.U16(*header + 12)} + *m_bytes.U16(*header + 14);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const auto entry = FileOffset(base + 16 + std::uint64_t{8} * i, 8);
+      if (!entry) return std::nullopt;
+      const std::uint32_t entryName = *m_bytes.U32(*entry);
+      const std::uint32_t target = *m_bytes.U32(*entry + 4);
+      if (id && ((entryName & RESOURCE_SUBDIRECTORY) != 0 || entryName != *id)) continue;
+      if (((target & RESOURCE_SUBDIRECTORY) != 0) != subdirectory) return std::nullopt;
+      return target & ~RESOURCE_SUBDIRECTORY;
+    }
+    return std::nullopt;
+  }
+
   bool ParseSections(std::uint64_t table, std::uint16_t count) {
     m_sectionCount = count;
     for (std::uint16_t i = 0; i < count; ++i) {
@@ -145,6 +201,8 @@ class PeFile {
   std::uint16_t m_sectionCount = 0;
   std::uint32_t m_exportRva = 0;
   std::uint32_t m_exportSize = 0;
+  std::uint32_t m_resourceRva = 0;
+  std::uint32_t m_resourceSize = 0;
 };
 
 }  // namespace
@@ -157,4 +215,12 @@ bool IsPeLibraryWithExport(std::span<const std::uint8_t> image, std::uint16_t ma
 bool IsWindowsLibraryWithExport(std::span<const std::uint8_t> image, std::string_view exportName) {
   return IsPeLibraryWithExport(image, MACHINE_AMD64, exportName) ||
          IsPeLibraryWithExport(image, MACHINE_I386, exportName);
+}
+
+std::optional<PeFileVersion> ReadPeFileVersion(std::span<const std::uint8_t> image, std::uint16_t machine) {
+  PeFile file(image);
+  if (!file.ParseHeaders(machine)) return std::nullopt;
+  const auto versionMs = file.FileVersionMs();
+  if (!versionMs) return std::nullopt;
+  return PeFileVersion{static_cast<std::uint16_t>(*versionMs >> 16), static_cast<std::uint16_t>(*versionMs & 0xFFFF)};
 }

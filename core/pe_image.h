@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -27,3 +28,14 @@ bool IsPeLibraryWithExport(std::span<const std::uint8_t> image, std::uint16_t ma
 // The same for a library of either Windows machine, as the rates service offers and the
 // release tools sign them.
 bool IsWindowsLibraryWithExport(std::span<const std::uint8_t> image, std::string_view exportName);
+
+// FILEVERSION of the library's version resource, its first two numbers.
+struct PeFileVersion {
+  std::uint16_t major = 0;
+  std::uint16_t minor = 0;
+};
+
+// The version that the library's version resource (RT_VERSION, VS_FIXEDFILEINFO) gives; nothing
+// when `image` is not a library for `machine` or has no such resource. Reads nothing outside
+// `image`.
+std::optional<PeFileVersion> ReadPeFileVersion(std::span<const std::uint8_t> image, std::uint16_t machine);

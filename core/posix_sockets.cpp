@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <thread>
 
 #include "resolve_ipv4.h"
 #include "socket_wait.h"
@@ -19,9 +21,25 @@ namespace {
 // Sending 8 bytes never fills a socket buffer; this only bounds a peer that stops reading.
 constexpr Milliseconds SEND_TIMEOUT{10000};
 
+// What a look-up and the Resolve that waits for it share; the last of the two to let go of it
+// closes it, so a look-up that outlives its Resolve writes into something that still exists.
+struct Lookup {
+  Lookup() : done(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  ~Lookup() {
+    if (done >= 0) close(done);
+  }
+  Lookup(const Lookup&) = delete;
+  Lookup& operator=(const Lookup&) = delete;
+
+  const int done;  // readable once `address` is set
+  std::optional<Ipv4Address> address;
+  std::atomic<bool> finished{false};  // orders the write of `address` before its read
+};
+
 class PosixSockets final : public SocketApi {
  public:
-  PosixSockets() : m_cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+  explicit PosixSockets(HostResolver resolve)
+      : m_resolve(resolve ? resolve : ResolveIpv4), m_cancel(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
   ~PosixSockets() override {
     if (m_cancel >= 0) close(m_cancel);
   }
@@ -29,8 +47,24 @@ class PosixSockets final : public SocketApi {
   PosixSockets& operator=(const PosixSockets&) = delete;
 
   std::optional<Ipv4Address> Resolve(const std::string& host) override {
-    if (m_aborted) return std::nullopt;  // a name look-up can take long, and nothing follows an abort
-    return ResolveIpv4(host);
+    if (m_aborted || m_cancel < 0) return std::nullopt;  // nothing follows an abort
+    auto lookup = std::make_shared<Lookup>();
+    if (lookup->done < 0) return std::nullopt;
+    try {
+      std::thread([lookup, host, resolve = m_resolve] {
+        lookup->address = resolve(host);
+        lookup->finished.store(true, std::memory_order_release);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(lookup->done, &one, sizeof one);
+      }).detach();
+    } catch (...) {
+      return std::nullopt;  // no thread to spare: no look-up
+    }
+    // On an abort or a time-out the look-up is left to finish alone; its result is dropped.
+    if (Wait(lookup->done, POLLIN, RESOLVE_TIMEOUT) != WaitResult::Ready ||
+        !lookup->finished.load(std::memory_order_acquire))
+      return std::nullopt;
+    return lookup->address;
   }
 
   SocketHandle Open() override {
@@ -105,10 +139,11 @@ class PosixSockets final : public SocketApi {
     }
   }
 
+  const HostResolver m_resolve;
   const int m_cancel;  // an eventfd that Abort makes readable
   std::atomic<bool> m_aborted{false};
 };
 
 }  // namespace
 
-std::unique_ptr<SocketApi> MakePlatformSockets() { return std::make_unique<PosixSockets>(); }
+std::unique_ptr<SocketApi> MakePlatformSockets(HostResolver resolve) { return std::make_unique<PosixSockets>(resolve); }

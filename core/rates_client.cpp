@@ -1,5 +1,6 @@
 #include "rates_client.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <utility>
@@ -7,9 +8,8 @@
 
 #include "byte_order.h"
 #include "file_io.h"
-#include "library_contract.h"
-#include "pe_image.h"
-#include "update_signature.h"
+#include "scope_exit.h"
+#include "update_check.h"
 
 const char* DescribeClientError(ClientError error) {
   switch (error) {
@@ -27,16 +27,31 @@ const char* DescribeClientError(ClientError error) {
       return "time-out: the service did not answer in time";
     case ClientError::ReceiveFailed:
       return "connection failed while receiving";
+    case ClientError::LongTransfer:
+      return "the service sent more than it announced";
+    case ClientError::FileFailed:
+      return "cannot write the update beside the library";
   }
   return "unknown error";
 }
 
-std::string UpdateFilePath(const std::string& libraryPath) {
-  const std::size_t nameStart = libraryPath.find_last_of("\\/");
-  const std::size_t dot = libraryPath.find_last_of('.');
-  std::string path = libraryPath;
-  if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart)) return path + "Update";
-  return path.insert(dot, "Update");
+std::filesystem::path UpdateFilePath(const std::filesystem::path& libraryPath) {
+  // On the native string, so that UTF-16 paths stay exactly as the system gave them.
+  using Char = std::filesystem::path::value_type;
+  using Text = std::filesystem::path::string_type;
+  Text path = libraryPath.native();
+  const Text separators{Char('\\'), Char('/')};
+  const Text update{Char('U'), Char('p'), Char('d'), Char('a'), Char('t'), Char('e')};
+  const std::size_t nameStart = path.find_last_of(separators);
+  const std::size_t dot = path.find_last_of(Char('.'));
+  if (dot == Text::npos || (nameStart != Text::npos && dot < nameStart)) return path + update;
+  return path.insert(dot, update);
+}
+
+std::filesystem::path TemporaryUpdatePath(const std::filesystem::path& libraryPath) {
+  std::filesystem::path path = UpdateFilePath(libraryPath);
+  path += ".part";
+  return path;
 }
 
 RatesClient::RatesClient(SocketApi& sockets, ClientConfig config) : m_sockets(sockets), m_config(std::move(config)) {}
@@ -76,11 +91,18 @@ bool RatesClient::SendAll(const std::uint8_t* bytes, int length) {
 }
 
 bool RatesClient::ReceiveAll(std::uint8_t* buffer, int length, int* count) {
+  return ReceiveAll(buffer, length, count, Deadline(m_config.replyDeadline));
+}
+
+bool RatesClient::ReceiveAll(std::uint8_t* buffer, int length, int* count, const Deadline& deadline) {
   if (count) *count = 0;
   int received = 0;
   do {
+    const Milliseconds left = deadline.Left();
+    if (left.count() == 0) return Fail(ClientError::TimedOut);
     // Never more than what is missing, so nothing beyond `length` is read.
-    const int result = m_sockets.Receive(m_socket, buffer + received, length - received, m_config.receiveTimeout);
+    const int result =
+        m_sockets.Receive(m_socket, buffer + received, length - received, std::min(m_config.receiveTimeout, left));
     if (result == RECEIVE_CLOSED) return Fail(ClientError::ShortReply);
     if (result == RECEIVE_TIMED_OUT) return Fail(ClientError::TimedOut);
     if (result < 0) return Fail(ClientError::ReceiveFailed);
@@ -118,45 +140,66 @@ bool RatesClient::FetchUpdateSize(std::int32_t& size) {
   return true;
 }
 
+bool RatesClient::IsRefused(float version) const {
+  if (std::find(m_refused.begin(), m_refused.end(), version) != m_refused.end()) return true;
+  return m_config.refusedUpdates && IsListedVersion(m_config.refusedUpdates(), version);
+}
+
 bool RatesClient::UpdateFetcher() {
-  if (m_config.libraryPath.empty()) return false;  // nowhere to put a library beside the running one
+  // Nowhere to put a library, or no key to check one with: nothing is downloaded at all.
+  if (m_config.libraryPath.empty() || !m_config.updateKey) return false;
+  RemoveFile(TemporaryUpdatePath(m_config.libraryPath));  // what a crash cut short is of no use
   float version = 0;
-  // Any other version counts, older ones and NaN included: there is no ordering of versions.
-  if (!FetchVersion(version) || version == m_config.clientVersion) return false;
+  if (!FetchVersion(version)) return false;
+  if (!IsNewerVersion(version, m_config.clientVersion) || IsRefused(version)) return false;
   std::int32_t size = 0;
   if (!FetchUpdateSize(size)) return false;
   // An empty file would replace the library with nothing; a huge one is not a library of ours.
-  if (size <= 0 || size > MAX_UPDATE_SIZE) return false;
-  return DownloadUpdate(size);
-}
-
-bool RatesClient::DownloadUpdate(std::int32_t size) {
-  const std::string path = UpdateFilePath(m_config.libraryPath);
-  const Request request = EncodeRequest(CMD_GET_UPDATE_FILE, 0);
-  const bool received = Connect() && SendAll(request.data(), REQUEST_BYTES) && ReceiveToFile(path, size);
-  CloseSocket();
-  if (!received) return false;
-  // Only a library that this process can load and run, from the holder of the update key, may
-  // go on to replace the running one. The library is what precedes the signature block.
-  const auto file = ReadWholeFile(path, MAX_UPDATE_SIZE);
-  if (!file || !IsPeLibraryWithExport(SignedPart(*file), RUNNING_MACHINE, LIBRARY_EXPORT) || !m_config.updateKey ||
-      CheckUpdateSignature(*file, *m_config.updateKey) != SignatureCheck::Valid) {
-    std::remove(path.c_str());
+  if (size <= 0 || size > MAX_UPDATE_SIZE) {
+    m_refused.push_back(version);
     return false;
   }
+  if (!DownloadUpdate(version, size)) return false;
+  m_updateVersion = version;
   return true;
 }
 
-bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
-  FileStream file(path, "w+b");
-  if (!file) return false;
+bool RatesClient::DownloadUpdate(float version, std::int32_t size) {
+  const std::filesystem::path temporary = TemporaryUpdatePath(m_config.libraryPath);
+  bool renamed = false;
+  const ScopeExit removeUnlessRenamed([&] {
+    if (!renamed) RemoveFile(temporary);
+  });
+  const Request request = EncodeRequest(CMD_GET_UPDATE_FILE, 0);
+  const bool received = Connect() && SendAll(request.data(), REQUEST_BYTES) && ReceiveToFile(temporary, size);
+  CloseSocket();
+  if (!received) {
+    // A connection that broke may work next time; more bytes than announced will not.
+    if (m_lastError == ClientError::LongTransfer) m_refused.push_back(version);
+    return false;
+  }
+  // The bytes that were flushed to disk are the ones checked and, once good, renamed.
+  const auto file = ReadWholeFile(temporary, MAX_UPDATE_SIZE);
+  if (!file) return Fail(ClientError::FileFailed);
+  if (CheckUpdateFile(*file, *m_config.updateKey, version) != UpdateCheck::Valid) {
+    m_refused.push_back(version);  // not what was offered, and it will not be next time either
+    return false;
+  }
+  renamed = ReplaceFileDurably(temporary, UpdateFilePath(m_config.libraryPath));
+  return renamed || Fail(ClientError::FileFailed);
+}
+
+bool RatesClient::ReceiveToFile(const std::filesystem::path& path, std::int32_t size) {
+  FileStream file(path, "wb");
+  if (!file) return Fail(ClientError::FileFailed);
+  const Deadline deadline(m_config.fileDeadline);
   std::array<std::uint8_t, DOWNLOAD_CHUNK_SIZE> chunk;
   long long total = 0;
   bool written = true;
   for (;;) {
     // Every receive asks for a whole chunk: the last piece of a file ends with the close.
     int count = 0;
-    const bool full = ReceiveAll(chunk.data(), DOWNLOAD_CHUNK_SIZE, &count);
+    const bool full = ReceiveAll(chunk.data(), DOWNLOAD_CHUNK_SIZE, &count, deadline);
     if (count > 0) {
       written = std::fwrite(chunk.data(), 1, static_cast<std::size_t>(count), file.Get()) ==
                     static_cast<std::size_t>(count) &&
@@ -166,8 +209,11 @@ bool RatesClient::ReceiveToFile(const std::string& path, std::int32_t size) {
     if (total >= size || !full) break;
   }
   // Surplus bytes in the last chunk and short writes both show in the final position.
-  const bool complete = written && std::ftell(file.Get()) == size;
-  return file.Close() && complete;
+  const bool complete = std::ftell(file.Get()) == size;
+  const bool durable = written && FlushFileToDisk(file.Get());
+  if (!file.Close() || !durable) return Fail(ClientError::FileFailed);
+  if (total > size) return Fail(ClientError::LongTransfer);
+  return complete;
 }
 
 void RatesClient::Abort() { m_sockets.Abort(); }

@@ -4,10 +4,13 @@
 #include "scope_exit.h"
 
 RefreshOutcome RunRefresh(const RefreshParts& parts) {
-  if (parts.busy.exchange(true)) return RefreshOutcome::Dropped;
-  const ScopeExit release([&busy = parts.busy] { busy.store(false); });
+  if (!parts.gate.TryBegin()) return RefreshOutcome::Dropped;
+  const ScopeExit release([&gate = parts.gate] { gate.End(); });
 
   if (parts.client.UpdateFetcher()) {
+    // Held before the window hears of it, so that the window can tell its own update from a
+    // message that anyone may post.
+    parts.gate.HoldUpdate(parts.client.UpdateVersion());
     parts.view.UpdateReady();
     return RefreshOutcome::UpdateTaken;
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 
 #include "local_clock.h"
 #include "rates_client.h"
@@ -18,8 +19,41 @@ class RefreshView {
   virtual void UpdateReady() = 0;                            // a new library waits beside the old
 };
 
+// One refresh at a time, and none at all once a refresh has put a verified update in place: from
+// then on the update file is the window's to hand to the launcher, and nothing touches it.
+class RefreshGate {
+ public:
+  // Idle to busy; false while busy or once an update waits.
+  bool TryBegin() {
+    int idle = IDLE;
+    return m_state.compare_exchange_strong(idle, BUSY);
+  }
+  // Busy to idle; an update that waits stays waiting.
+  void End() {
+    int busy = BUSY;
+    m_state.compare_exchange_strong(busy, IDLE);
+  }
+  // Busy to update waiting, for good.
+  void HoldUpdate(float version) {
+    m_version = version;
+    m_state.store(UPDATE_WAITING);  // after the version, which readers then see
+  }
+  // The version of the update that this window's own refresh put in place, if any.
+  std::optional<float> WaitingUpdate() const {
+    if (m_state.load() != UPDATE_WAITING) return std::nullopt;
+    return m_version;
+  }
+
+ private:
+  static constexpr int IDLE = 0;
+  static constexpr int BUSY = 1;
+  static constexpr int UPDATE_WAITING = 2;
+  std::atomic<int> m_state{IDLE};
+  float m_version = 0;
+};
+
 struct RefreshParts {
-  std::atomic<bool>& busy;  // one refresh at a time; a start while busy is dropped
+  RefreshGate& gate;  // a start while busy, or once an update waits, is dropped
   RatesClient& client;
   SharedRates& rates;  // the converter's table
   SettingsStore& store;

@@ -7,6 +7,10 @@
 
 #include "socket_api.h"
 
+// A look-up that takes longer than this is as good as failed; the helper that runs it is left
+// to finish on its own.
+inline constexpr Milliseconds RESOLVE_TIMEOUT{10000};
+
 // The first IPv4 address of the host; the others are never tried.
 inline std::optional<Ipv4Address> ResolveIpv4(const std::string& host) {
   addrinfo hints{};

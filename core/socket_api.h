@@ -25,7 +25,7 @@ inline constexpr int RECEIVE_TIMED_OUT = -2;
 class SocketApi {
  public:
   virtual ~SocketApi() = default;
-  // The first IPv4 address of the host.
+  // The first IPv4 address of the host; nothing on failure, time-out or abort.
   virtual std::optional<Ipv4Address> Resolve(const std::string& host) = 0;
   virtual SocketHandle Open() = 0;  // a TCP socket, or NO_SOCKET
   virtual bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) = 0;
@@ -37,5 +37,11 @@ class SocketApi {
   virtual void Abort() = 0;
 };
 
+// A name look-up: the first IPv4 address of the host. It may block for as long as the system's
+// resolver likes, and nothing can cancel it.
+using HostResolver = std::optional<Ipv4Address> (*)(const std::string& host);
+
 // The socket layer of this platform: Winsock on Windows (started by the caller), POSIX elsewhere.
-std::unique_ptr<SocketApi> MakePlatformSockets();
+// `resolve` replaces the system's look-up (for tests); either runs on a helper thread of its own
+// that nobody waits for, so that an abort ends Resolve at once even while the look-up hangs.
+std::unique_ptr<SocketApi> MakePlatformSockets(HostResolver resolve = nullptr);

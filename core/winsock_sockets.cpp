@@ -2,6 +2,7 @@
 #include <ws2tcpip.h>
 
 #include <atomic>
+#include <memory>
 
 #include "resolve_ipv4.h"
 #include "socket_wait.h"
@@ -39,9 +40,51 @@ class SocketEvent {
   bool m_selected = false;
 };
 
+// What a look-up and the Resolve that waits for it share; the last of the two to let go of it
+// closes it, so a look-up that outlives its Resolve writes into something that still exists.
+struct Lookup {
+  Lookup(std::string name, HostResolver resolver)
+      : host(std::move(name)), resolve(resolver), done(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  ~Lookup() {
+    if (done) CloseHandle(done);
+  }
+  Lookup(const Lookup&) = delete;
+  Lookup& operator=(const Lookup&) = delete;
+
+  const std::string host;
+  const HostResolver resolve;
+  const HANDLE done;  // set once `address` is
+  std::optional<Ipv4Address> address;
+  std::atomic<bool> finished{false};  // orders the write of `address` before its read
+};
+
+struct LookupStart {
+  std::shared_ptr<Lookup> lookup;
+  HMODULE module;  // a reference on the module that holds this code, for the thread's life
+};
+
+DWORD WINAPI RunLookup(void* parameter) {
+  const HMODULE module = static_cast<LookupStart*>(parameter)->module;
+  {
+    const std::shared_ptr<Lookup> lookup = std::move(static_cast<LookupStart*>(parameter)->lookup);
+    delete static_cast<LookupStart*>(parameter);
+    // Its own reference on Windows Sockets: the library's run may end, and clean it up, first.
+    WSADATA data;
+    const bool started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    if (started) lookup->address = lookup->resolve(lookup->host);
+    lookup->finished.store(true, std::memory_order_release);
+    SetEvent(lookup->done);
+    if (started) WSACleanup();
+  }
+  // The library may have been unloaded by the launcher's FreeLibrary while this ran; the
+  // reference taken for this thread keeps the code here until the thread is gone.
+  FreeLibraryAndExitThread(module, 0);
+}
+
 class WinsockSockets final : public SocketApi {
  public:
-  WinsockSockets() : m_cancel(WSACreateEvent()) {}
+  explicit WinsockSockets(HostResolver resolve)
+      : m_resolve(resolve ? resolve : ResolveIpv4), m_cancel(WSACreateEvent()) {}
   ~WinsockSockets() override {
     if (m_cancel != WSA_INVALID_EVENT) WSACloseEvent(m_cancel);
   }
@@ -49,8 +92,25 @@ class WinsockSockets final : public SocketApi {
   WinsockSockets& operator=(const WinsockSockets&) = delete;
 
   std::optional<Ipv4Address> Resolve(const std::string& host) override {
-    if (m_aborted) return std::nullopt;  // a name look-up can take long, and nothing follows an abort
-    return ResolveIpv4(host);
+    if (m_aborted || m_cancel == WSA_INVALID_EVENT) return std::nullopt;  // nothing follows an abort
+    const auto lookup = std::make_shared<Lookup>(host, m_resolve);
+    HMODULE module = nullptr;
+    if (!lookup->done ||
+        !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&RunLookup), &module))
+      return std::nullopt;
+    auto* start = new LookupStart{lookup, module};
+    const HANDLE thread = CreateThread(nullptr, 0, RunLookup, start, 0, nullptr);
+    if (!thread) {
+      delete start;
+      FreeLibrary(module);
+      return std::nullopt;
+    }
+    CloseHandle(thread);  // nobody waits for it
+    // On an abort or a time-out the look-up is left to finish alone; its result is dropped.
+    const HANDLE events[] = {m_cancel, lookup->done};
+    const DWORD woken = WaitForMultipleObjects(2, events, FALSE, static_cast<DWORD>(RESOLVE_TIMEOUT.count()));
+    if (woken != WAIT_OBJECT_0 + 1 || !lookup->finished.load(std::memory_order_acquire)) return std::nullopt;
+    return lookup->address;
   }
 
   SocketHandle Open() override {
@@ -144,10 +204,13 @@ class WinsockSockets final : public SocketApi {
     return count > 0 ? 1 : 0;
   }
 
+  const HostResolver m_resolve;
   const WSAEVENT m_cancel;  // manual reset; Abort sets it
   std::atomic<bool> m_aborted{false};
 };
 
 }  // namespace
 
-std::unique_ptr<SocketApi> MakePlatformSockets() { return std::make_unique<WinsockSockets>(); }
+std::unique_ptr<SocketApi> MakePlatformSockets(HostResolver resolve) {
+  return std::make_unique<WinsockSockets>(resolve);
+}

@@ -4,7 +4,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> image(data, size);
-  for (std::uint16_t machine : {MACHINE_AMD64, MACHINE_I386, MACHINE_ARM64})
+  for (std::uint16_t machine : {MACHINE_AMD64, MACHINE_I386, MACHINE_ARM64}) {
     IsPeLibraryWithExport(image, machine, "RunBrennikDll");
+    ReadPeFileVersion(image, machine);
+  }
   return 0;
 }

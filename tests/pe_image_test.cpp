@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 #include "pe_builder.h"
 #include "pe_image.h"
 #include "test_support.h"
@@ -63,5 +66,47 @@ TEST(PeImage, JudgesRealFilesOfTheToolchain) {
   EXPECT_FALSE(Check(*program));
 }
 #endif
+
+TEST(PeImage, FileVersionComesFromTheVersionResourceAlone) {
+  const auto good = BuildLibraryImage();
+  // Offsets of the resource data as the builder lays it out (file offset 0x300).
+  auto badSignature = good;
+  badSignature[0x300 + 0x58 + 40] ^= 1;
+  auto badKey = good;
+  badKey[0x300 + 0x58 + 6] = 'W';
+  auto noVersionType = good;
+  noVersionType[0x300 + 16] = 6;  // RT_STRING in place of RT_VERSION
+  auto dataOutside = good;
+  dataOutside[0x300 + 0x48 + 3] = 0x7F;  // the data's address far beyond the section
+  auto leafForDirectory = good;
+  leafForDirectory[0x300 + 20 + 3] = 0;  // the type entry points at data, not a directory
+  auto shortData = good;
+  shortData[0x300 + 0x4C] = 60;  // too short for VS_FIXEDFILEINFO
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> image;
+    std::optional<std::pair<int, int>> version;
+  } cases[] = {
+      {"1.2", good, std::pair{1, 2}},
+      {"2.5", BuildLibraryImage({.fileVersion = PeFileVersion{2, 5}}), std::pair{2, 5}},
+      {"no resource", BuildLibraryImage({.fileVersion = std::nullopt}), std::nullopt},
+      {"fixed info without its signature", badSignature, std::nullopt},
+      {"another key", badKey, std::nullopt},
+      {"no version type", noVersionType, std::nullopt},
+      {"data outside the file", dataOutside, std::nullopt},
+      {"data where a directory belongs", leafForDirectory, std::nullopt},
+      {"data too short", shortData, std::nullopt},
+      {"empty", {}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const auto version = ReadPeFileVersion(c.image, RUNNING_MACHINE);
+    ASSERT_EQ(version.has_value(), c.version.has_value()) << c.name;
+    if (version) {
+      EXPECT_EQ((std::pair<int, int>(version->major, version->minor)), *c.version) << c.name;
+    }
+  }
+  const std::uint16_t otherMachine = RUNNING_MACHINE == MACHINE_I386 ? MACHINE_AMD64 : MACHINE_I386;
+  EXPECT_FALSE(ReadPeFileVersion(good, otherMachine));
+}
 
 }  // namespace

@@ -240,13 +240,12 @@ TEST_F(ProgramTest, RefusedDownloadKeepsTheOldLibraryAndFetchesTheRates) {
     const char* name;
     std::vector<std::uint8_t> announced;
     FakeReply transfer;
-    bool leavesPart;  // a transfer cut short leaves what came; the launcher never takes it
   } cases[] = {
-      {"garbage", garbage, {garbage}, false},
-      {"truncated", *library, {truncated}, true},
-      {"unsigned copy of the library", unsignedCopy, {unsignedCopy}, false},
-      {"copy signed with another key", *otherKey, {*otherKey}, false},
-      {"signed library with one byte changed", changed, {changed}, false},
+      {"garbage", garbage, {garbage}},
+      {"truncated", *library, {truncated}},
+      {"unsigned copy of the library", unsignedCopy, {unsignedCopy}},
+      {"copy signed with another key", *otherKey, {*otherKey}},
+      {"signed library with one byte changed", changed, {changed}},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -261,12 +260,12 @@ TEST_F(ProgramTest, RefusedDownloadKeepsTheOldLibraryAndFetchesTheRates) {
     EXPECT_EQ(Requests(requests.begin() + static_cast<std::ptrdiff_t>(before), requests.end()),
               (Requests{VERSION_REQUEST, SIZE_REQUEST, FILE_REQUEST, RATES_REQUEST}));
     EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), library);
-    EXPECT_EQ(folder.Has("BrennikDllUpdate.dll"), c.leavesPart);
+    // Nothing of a refused download is left for the launcher to take.
+    EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll"));
+    EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll.part"));
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(program.WaitForExit(), 0u);
     EXPECT_EQ(program.Messages(), Texts{});
-    std::error_code ignored;
-    fs::remove(folder.File("BrennikDllUpdate.dll"), ignored);
   }
 }
 
@@ -290,6 +289,9 @@ TEST_F(ProgramTest, ExitDuringAStalledDownloadEndsAtOnce) {
   std::printf("window gone %lld ms after Exit\n", static_cast<long long>(gone.count()));
   EXPECT_EQ(program.WaitForExit(10000), 0u);
   EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), ReadFileBytes(ORVANE_LIBRARY));
+  // The download that Exit cut short is gone with the window.
+  EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll"));
+  EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll.part"));
 }
 
 TEST_F(ProgramTest, UpdateNowTwiceQuicklyRunsOneRefresh) {
@@ -325,6 +327,122 @@ TEST_F(ProgramTest, UpdateNowTwiceQuicklyRunsOneRefresh) {
             (Requests{VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST, RATES_REQUEST}));
   PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ(program.WaitForExit(), 0u);
+}
+
+std::size_t Downloads(const Requests& requests) {
+  return static_cast<std::size_t>(std::count(requests.begin(), requests.end(), FILE_REQUEST));
+}
+
+// Posted messages are handled in order: once the refresh that a later "Update Now" starts has
+// asked for the rates, everything posted before it has been handled. A press while the last
+// refresh still ends is dropped, so it presses again until one runs.
+void ClickUpdateNowAndWait(HWND window, FakeRatesService& service) {
+  const std::size_t before = service.Requests().size();
+  const auto refreshed = [&] {
+    const Requests requests = service.Requests();
+    return requests.size() >= before + 2 && requests.back() == RATES_REQUEST;
+  };
+  for (int press = 0; press < 120 && !refreshed(); ++press) {
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_UPDATE_NOW)));
+    WaitUntil(refreshed, 500ms);
+  }
+  EXPECT_TRUE(refreshed());
+}
+
+TEST_F(ProgramTest, UpdateReadyPostedByAnotherProgramIsIgnored) {
+  ServeRates();
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitForRates(window, ServiceRates()));
+  // An unsigned library waits under the update's name, as a hostile program would leave it.
+  const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
+  ASSERT_TRUE(next);
+  WriteFileBytes(folder.File("BrennikDllUpdate.dll"),
+                 std::vector<std::uint8_t>(next->begin(), next->end() - SIGNATURE_BLOCK_BYTES));
+  PostMessageA(window, 0x8001, 0, 0);  // WM_UPDATE_READY, from this process
+  ClickUpdateNowAndWait(window, service);
+  EXPECT_TRUE(IsWindow(window)) << "the window ended on a message it did not ask for";
+  EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), ReadFileBytes(ORVANE_LIBRARY));
+  PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+  EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), ReadFileBytes(ORVANE_LIBRARY));
+  EXPECT_EQ(program.Messages(), Texts{});
+}
+
+TEST_F(ProgramTest, UpdateNowAsTheUpdateIsPostedLeavesTheVerifiedLibraryToBeSwapped) {
+  if (!ORVANE_BUILD_SIGNS_LIBRARIES)
+    GTEST_SKIP() << "this build names a release key: its libraries are signed by the release, not here";
+  const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
+  ASSERT_TRUE(next);
+  // The file comes slowly, so that the clicks below fall before, at and after its last byte.
+  std::vector<std::size_t> pieces(20, next->size() / 20 + 1);
+  FakeReply slow(*next, pieces);
+  slow.pieceDelay = 50ms;
+  OfferUpdate(*next, slow);
+  LauncherProcess program(folder);
+  HWND window = WaitForWindow(program);
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(WaitForRequests(3));
+  // Any second download from here on would get a cut file.
+  service.SetReply(CMD_GET_UPDATE_FILE, {std::vector<std::uint8_t>(next->begin(), next->begin() + 1000)});
+  int clicks = 0;
+  while (IsWindow(window) && clicks < 2000) {
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_UPDATE_NOW)));
+    ++clicks;
+    std::this_thread::sleep_for(1ms);
+  }
+  std::printf("%d clicks of \"Update Now\" while the first library ran\n", clicks);
+  // The new library (1.2) takes the rates rather than the offer of its own version.
+  HWND next_window = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    next_window = FindRatesWindow(program.ProcessId());
+    return next_window != nullptr && next_window != window;
+  }));
+  EXPECT_TRUE(WaitForRates(next_window, ServiceRates()));
+  EXPECT_EQ(Downloads(service.Requests()), 1u);
+  EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), next) << "the swapped library is the verified one";
+  PostMessageA(next_window, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_EQ(program.WaitForExit(), 0u);
+  EXPECT_EQ(program.Messages(), Texts{});
+}
+
+TEST_F(ProgramTest, OffersTheRunningLibraryMustNotTakeAreNotDownloadedAgain) {
+  const auto library = ReadFileBytes(ORVANE_LIBRARY);  // signed, and 1.1 by its own resource
+  const auto next = ReadFileBytes(ORVANE_NEXT_LIBRARY);
+  ASSERT_TRUE(library && next);
+  struct Case {
+    const char* name;
+    float offered;
+    std::vector<std::uint8_t> file;
+    std::size_t downloads;  // over the first refresh and three presses of "Update Now"
+  } cases[] = {
+      {"1.0, an older version", 1.0f, *next, 0},
+      {"1.1, the running version", 1.1f, *next, 0},
+      {"1.2 serving the signed 1.1 library", 1.2f, *library, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t before = Downloads(service.Requests());
+    OfferUpdate(c.file, {c.file});
+    service.SetReply(CMD_GET_VERSION, {FloatBytes(c.offered)});
+    LauncherProcess program(folder);
+    HWND window = WaitForWindow(program);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitForRates(window, ServiceRates()));
+    for (int press = 0; press < 3; ++press) ClickUpdateNowAndWait(window, service);
+    const std::size_t downloads = Downloads(service.Requests()) - before;
+    std::printf("%s: %zu downloads\n", c.name, downloads);
+    EXPECT_EQ(downloads, c.downloads);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(ReadFileBytes(folder.File("BrennikDll.dll")), library);
+    EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll"));
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(program.WaitForExit(), 0u);
+    EXPECT_EQ(program.Messages(), Texts{});
+  }
 }
 
 TEST_F(ProgramTest, TrayDoubleClickHidesAndRestoresOtherClicksDoNothing) {

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "fake_rates_service.h"
@@ -95,6 +97,73 @@ TEST_F(RatesClientTest, ShortOrSurplusRepliesAndSilentServices) {
   }
   EXPECT_EQ(service.Requests().size(), std::size(cases));
   EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(RatesClientTest, SlowDripEndsAtTheRepliesDeadline) {
+  struct Case {
+    const char* name;
+    std::int32_t command;
+    std::size_t bytes;
+  } cases[] = {{"rates", CMD_GET_RATES, 72}, {"version", CMD_GET_VERSION, 4}, {"size", CMD_GET_UPDATE_SIZE, 4}};
+  for (const auto& c : cases) {
+    FakeReply drip(RatesReply(c.bytes), std::vector<std::size_t>(c.bytes, 1));
+    drip.pieceDelay = std::chrono::milliseconds(500);
+    service.SetReply(c.command, drip);
+    ClientConfig config = Config(service.Port());
+    config.receiveTimeout = Milliseconds(60000);  // every byte comes well within it
+    config.replyDeadline = Milliseconds(700);
+    RatesClient client(sockets, config);
+    const auto started = std::chrono::steady_clock::now();
+    RateTable rates{};
+    float version = 0;
+    std::int32_t size = 0;
+    const bool ok = c.command == CMD_GET_RATES     ? client.FetchRates(rates)
+                    : c.command == CMD_GET_VERSION ? client.FetchVersion(version)
+                                                   : client.FetchUpdateSize(size);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    std::printf("%s drip ended after %lld ms (deadline 700 ms)\n", c.name, static_cast<long long>(took.count()));
+    EXPECT_FALSE(ok) << c.name;
+    EXPECT_EQ(client.LastError(), ClientError::TimedOut) << c.name;
+  }
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+// A name look-up that nothing can cancel, held until the test lets it go.
+std::atomic<bool> g_lookupReleased{false};
+std::atomic<int> g_lookupsBegun{0};
+std::atomic<int> g_lookupsEnded{0};
+std::optional<Ipv4Address> HangingLookup(const std::string&) {
+  ++g_lookupsBegun;
+  WaitUntil([] { return g_lookupReleased.load(); }, std::chrono::seconds(120));
+  ++g_lookupsEnded;
+  return std::nullopt;
+}
+
+TEST(RatesClientLookUp, AbortEndsAHangingLookUpWithoutWaitingForIt) {
+  g_lookupReleased = false;
+  g_lookupsBegun = 0;
+  g_lookupsEnded = 0;
+  const auto sockets = MakePlatformSockets(HangingLookup);
+  ClientConfig config;
+  config.host = "hangs.example";
+  RatesClient client(*sockets, config);
+  std::atomic<bool> fetched{true};
+  std::thread worker([&] {
+    RateTable rates{};
+    fetched = client.FetchRates(rates);
+  });
+  EXPECT_TRUE(WaitUntil([] { return g_lookupsBegun.load() == 1; }));
+  const auto aborted = std::chrono::steady_clock::now();
+  client.Abort();
+  worker.join();  // without the detached look-up this would wait for the release below
+  const auto joined = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - aborted);
+  std::printf("worker joined %lld us after Abort, the look-up still hanging\n", static_cast<long long>(joined.count()));
+  EXPECT_FALSE(fetched);
+  EXPECT_EQ(client.LastError(), ClientError::Unresolved);
+  EXPECT_EQ(g_lookupsEnded, 0) << "the join waited for the look-up";
+  g_lookupReleased = true;
+  // The helper finishes on its own and drops its result into the state it shares.
+  EXPECT_TRUE(WaitUntil([] { return g_lookupsEnded.load() == 1; }));
 }
 
 TEST_F(RatesClientTest, RefusedConnectionClosesItsSocket) {

@@ -61,14 +61,21 @@ class RefreshCycleTest : public ::testing::Test {
 
   RefreshOutcome Refresh() {
     RatesClient client(sockets, config);
-    return RunRefresh({busy, client, rates, store, clock, view});
+    return RunRefresh({gate, client, rates, store, clock, view});
   }
 
   FakeRatesService service;
   CountingSockets sockets;
   TempDir dir;
   ClientConfig config;
-  std::atomic<bool> busy{false};
+  // Whether a refresh could start now.
+  bool GateIsFree() {
+    if (!gate.TryBegin()) return false;
+    gate.End();
+    return true;
+  }
+
+  RefreshGate gate;
   SharedRates rates;
   MemoryStore store;
   FixedClock clock{LocalTime{2026, 12, 9, 10, 20, 30}};
@@ -83,7 +90,7 @@ TEST_F(RefreshCycleTest, RefreshShowsTakesStoresAndStampsInThatOrder) {
   ASSERT_TRUE(LoadRatesSnapshot(store, stored));
   EXPECT_EQ(stored.rates[17], 21.5f);
   EXPECT_EQ(stored.lastUpdate.wHour, 10);
-  EXPECT_FALSE(busy);
+  EXPECT_TRUE(GateIsFree());
   EXPECT_EQ(service.Requests().size(), 2u);  // version, then rates
 }
 
@@ -94,7 +101,7 @@ TEST_F(RefreshCycleTest, FailedFetchChangesNothing) {
   EXPECT_TRUE(view.events.empty());
   EXPECT_TRUE(store.values.empty());
   EXPECT_EQ(rates.Load()[0], 1.0f);
-  EXPECT_FALSE(busy);
+  EXPECT_TRUE(GateIsFree());
 }
 
 TEST_F(RefreshCycleTest, UnreachableServiceChangesNothing) {
@@ -113,6 +120,24 @@ TEST_F(RefreshCycleTest, DownloadedUpdateEndsTheRunWithoutRates) {
   EXPECT_EQ(view.events, (std::vector<std::string>{"update ready"}));
   EXPECT_EQ(service.Requests().size(), 3u);
   EXPECT_EQ(ReadFileBytes(dir.File("BrennikDllUpdate.dll")), image);
+  EXPECT_EQ(gate.WaitingUpdate(), 1.2f);
+}
+
+TEST_F(RefreshCycleTest, OnceAnUpdateWaitsNoRefreshStartsAndTheFileStaysAsVerified) {
+  const auto image = SignedLibraryImage(6000);
+  service.SetReply(CMD_GET_VERSION, {FloatBytes(1.2f)});
+  service.SetReply(CMD_GET_UPDATE_SIZE, {Int32Bytes(6000)});
+  service.SetReply(CMD_GET_UPDATE_FILE, {image});
+  ASSERT_EQ(Refresh(), RefreshOutcome::UpdateTaken);
+  // Another offer, a cut one, as a timer tick or "Update Now" would meet it right after.
+  service.SetReply(CMD_GET_VERSION, {FloatBytes(1.3f)});
+  service.SetReply(CMD_GET_UPDATE_FILE, {std::vector<std::uint8_t>(image.begin(), image.begin() + 100)});
+  EXPECT_EQ(Refresh(), RefreshOutcome::Dropped);
+  EXPECT_EQ(Refresh(), RefreshOutcome::Dropped);
+  EXPECT_EQ(service.Requests().size(), 3u);
+  EXPECT_EQ(ReadFileBytes(dir.File("BrennikDllUpdate.dll")), image);
+  EXPECT_FALSE(GateIsFree());
+  EXPECT_EQ(gate.WaitingUpdate(), 1.2f);
 }
 
 TEST_F(RefreshCycleTest, FailedDownloadGoesOnToFetchTheRates) {
@@ -133,7 +158,7 @@ TEST_F(RefreshCycleTest, StartWhileARunIsInProgressIsDropped) {
     if (std::exchange(started, true)) return;
     connectionsDuringFirst = service.Requests().size();
     RatesClient client(sockets, config);
-    second = RunRefresh({busy, client, rates, store, clock, view});
+    second = RunRefresh({gate, client, rates, store, clock, view});
   };
   EXPECT_EQ(Refresh(), RefreshOutcome::Refreshed);
   EXPECT_EQ(second, RefreshOutcome::Dropped);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 
@@ -9,6 +12,7 @@
 #include "rates_client.h"
 #include "test_signing.h"
 #include "test_support.h"
+#include "update_check.h"
 #include "update_signature.h"
 
 namespace {
@@ -41,6 +45,14 @@ class UpdateFetcherTest : public ::testing::Test {
 
   std::string UpdatePath() const { return dir.File("BrennikDllUpdate.dll"); }
   std::size_t Connections() const { return service.Requests().size(); }
+  std::size_t Downloads() const {
+    const auto requests = service.Requests();
+    return static_cast<std::size_t>(std::count(requests.begin(), requests.end(), FILE_REQUEST));
+  }
+  // Nothing of a download is left beside the library but a complete, verified update.
+  bool OnlyTheLibraryFolderIsLeft() const {
+    return !std::filesystem::exists(UpdatePath()) && !std::filesystem::exists(TemporaryUpdatePath(config.libraryPath));
+  }
 
   FakeRatesService service;
   CountingSockets sockets;
@@ -56,21 +68,132 @@ TEST_F(UpdateFetcherTest, SameVersionEndsAfterTheFirstConnection) {
   EXPECT_EQ(ReadFileBytes(UpdatePath()), (std::vector<std::uint8_t>{1, 2, 3}));  // untouched
 }
 
-TEST_F(UpdateFetcherTest, AnyOtherVersionDownloadsOlderAndNaNIncluded) {
-  for (float version : {1.0f, 1.2f, -1.1f, std::numeric_limits<float>::quiet_NaN()}) {
-    const auto image = SignedLibraryImage(5000);
-    Offer(version, 5000, {image});
+TEST_F(UpdateFetcherTest, OnlyAFiniteHigherVersionIsDownloaded) {
+  struct Case {
+    float offered;
+    bool taken;
+  } cases[] = {
+      {1.0f, false},
+      {1.1f, false},
+      {std::nextafter(1.1f, 0.0f), false},
+      {-1.2f, false},
+      {std::numeric_limits<float>::quiet_NaN(), false},
+      {std::numeric_limits<float>::infinity(), false},
+      {-std::numeric_limits<float>::infinity(), false},
+      {1.2f, true},
+  };
+  for (const auto& c : cases) {
+    const auto image = SignedLibraryImage(5000);  // a good library of 1.2
+    Offer(c.offered, 5000, {image});
     const std::size_t before = Connections();
-    EXPECT_TRUE(Fetch()) << version;
+    EXPECT_EQ(Fetch(), c.taken) << c.offered;
     const auto requests = service.Requests();
-    ASSERT_EQ(requests.size(), before + 3);
-    EXPECT_EQ(requests[before], VERSION_REQUEST);
-    EXPECT_EQ(requests[before + 1], SIZE_REQUEST);
-    EXPECT_EQ(requests[before + 2], FILE_REQUEST);
-    EXPECT_EQ(ReadFileBytes(UpdatePath()), image);
-    std::filesystem::remove(UpdatePath());
+    if (c.taken) {
+      ASSERT_EQ(requests.size(), before + 3);
+      EXPECT_EQ(requests[before], VERSION_REQUEST);
+      EXPECT_EQ(requests[before + 1], SIZE_REQUEST);
+      EXPECT_EQ(requests[before + 2], FILE_REQUEST);
+      EXPECT_EQ(ReadFileBytes(UpdatePath()), image);
+      std::filesystem::remove(UpdatePath());
+    } else {
+      EXPECT_EQ(requests.size(), before + 1) << c.offered << ": the version query only";
+    }
+    EXPECT_TRUE(OnlyTheLibraryFolderIsLeft()) << c.offered;
   }
   EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(UpdateFetcherTest, OfferRefusedForWhatItIsIsNotDownloadedAgainByTheSameClient) {
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    std::int32_t announced;
+    std::size_t downloads;  // by three update checks of one client
+  } cases[] = {
+      {"1.2 serving the signed 1.1 library", SignedLibraryImage(5000, {.fileVersion = PeFileVersion{1, 1}}), 5000, 1},
+      {"1.2 serving a library without a version", SignedLibraryImage(5000, {.fileVersion = std::nullopt}), 5000, 1},
+      {"unsigned", BuildLibraryImage({.size = 5000}), 5000, 1},
+      {"surplus bytes", SignedLibraryImage(5100), 5000, 1},
+      {"announced size 0", SignedLibraryImage(5000), 0, 0},
+  };
+  for (const auto& c : cases) {
+    Offer(1.2f, c.announced, {c.file});
+    const std::size_t before = Downloads();
+    RatesClient client(sockets, config);
+    for (int check = 0; check < 3; ++check) EXPECT_FALSE(client.UpdateFetcher()) << c.name;
+    EXPECT_EQ(Downloads() - before, c.downloads) << c.name;
+    EXPECT_TRUE(OnlyTheLibraryFolderIsLeft()) << c.name;
+    // A later offer of another version is looked at afresh.
+    const auto next = SignedLibraryImage(5000, {.fileVersion = PeFileVersion{1, 3}});
+    Offer(1.3f, 5000, {next});
+    EXPECT_TRUE(client.UpdateFetcher()) << c.name;
+    EXPECT_EQ(ReadFileBytes(UpdatePath()), next) << c.name;
+    std::filesystem::remove(UpdatePath());
+  }
+}
+
+TEST_F(UpdateFetcherTest, BrokenConnectionIsTriedAgain) {
+  const auto image = SignedLibraryImage(5000);
+  Offer(1.2f, 5000, {std::vector<std::uint8_t>(image.begin(), image.begin() + 2500)});
+  RatesClient client(sockets, config);
+  EXPECT_FALSE(client.UpdateFetcher());
+  service.SetReply(CMD_GET_UPDATE_FILE, {image});
+  EXPECT_TRUE(client.UpdateFetcher());
+  EXPECT_EQ(Downloads(), 2u);
+  EXPECT_EQ(ReadFileBytes(UpdatePath()), image);
+}
+
+TEST_F(UpdateFetcherTest, VersionsTheLauncherRefusedAreNeverDownloaded) {
+  struct Case {
+    std::string refused;
+    bool taken;
+  } cases[] = {
+      {"", true}, {"1.2", false}, {"1.3;1.2", false}, {"*", false}, {"1.3;x;;", true}, {"1.20", false},
+  };
+  for (const auto& c : cases) {
+    config.refusedUpdates = [&c] { return c.refused; };
+    Offer(1.2f, 5000, {SignedLibraryImage(5000)});
+    const std::size_t before = Downloads();
+    EXPECT_EQ(Fetch(), c.taken) << c.refused;
+    EXPECT_EQ(Downloads() - before, c.taken ? 1u : 0u) << c.refused;
+    std::filesystem::remove(UpdatePath());
+  }
+}
+
+TEST_F(UpdateFetcherTest, BuildWithoutAKeyNeverAsks) {
+  config.updateKey = std::nullopt;
+  Offer(1.2f, 5000, {SignedLibraryImage(5000)});
+  EXPECT_FALSE(Fetch());
+  EXPECT_EQ(Connections(), 0u);
+  EXPECT_TRUE(OnlyTheLibraryFolderIsLeft());
+}
+
+TEST_F(UpdateFetcherTest, SlowDripEndsAtTheFilesDeadline) {
+  const auto image = SignedLibraryImage(5000);
+  FakeReply drip(image, std::vector<std::size_t>(image.size(), 1));
+  drip.pieceDelay = std::chrono::milliseconds(400);
+  Offer(1.2f, 5000, drip);
+  config.receiveTimeout = Milliseconds(60000);  // each byte comes well within it
+  config.fileDeadline = Milliseconds(1500);
+  const auto started = std::chrono::steady_clock::now();
+  RatesClient client(sockets, config);
+  EXPECT_FALSE(client.UpdateFetcher());
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  std::printf("drip ended after %lld ms (file deadline 1500 ms)\n", static_cast<long long>(took.count()));
+  EXPECT_EQ(client.LastError(), ClientError::TimedOut);
+  EXPECT_TRUE(OnlyTheLibraryFolderIsLeft());
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(UpdateFetcherTest, FolderNamedOutsideTheAnsiCodePageTakesTheUpdate) {
+  const std::filesystem::path folder = dir.Path() / std::filesystem::path(u8"\u0218tefan Orvane");
+  std::filesystem::create_directory(folder);
+  config.libraryPath = folder / "BrennikDll.dll";
+  const auto image = SignedLibraryImage(5000);
+  Offer(1.2f, 5000, {image});
+  EXPECT_TRUE(Fetch());
+  EXPECT_EQ(ReadWholeFile(folder / "BrennikDllUpdate.dll"), image);
+  EXPECT_FALSE(std::filesystem::exists(TemporaryUpdatePath(config.libraryPath)));
 }
 
 TEST_F(UpdateFetcherTest, ShortVersionReplyMakesNoSecondConnection) {
@@ -93,21 +216,25 @@ TEST_F(UpdateFetcherTest, TransferOutcomes) {
   const auto image = SignedLibraryImage(5000);
   auto surplus = image;
   surplus.resize(5100, 0);
-  const std::vector<std::uint8_t> first3000(image.begin(), image.begin() + 3000);
+  const auto first = [&image](std::size_t count) {
+    return std::vector<std::uint8_t>(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(count));
+  };
   struct Case {
     const char* name;
     FakeReply file;
     bool ok;
-    std::optional<std::vector<std::uint8_t>> left;  // what the update file holds afterwards
   } cases[] = {
-      {"5000 bytes then close", {image, {4096, 904}}, true, image},
-      {"3000 bytes then close", {first3000}, false, first3000},
-      {"5100 bytes then close", {surplus}, false, surplus},
+      {"5000 bytes then close", {image, {4096, 904}}, true}, {"cut at the start", {first(0)}, false},
+      {"cut in the middle", {first(3000)}, false},           {"cut one byte before the end", {first(4999)}, false},
+      {"5100 bytes then close", {surplus}, false},
   };
   for (const auto& c : cases) {
     Offer(1.2f, 5000, c.file);
     EXPECT_EQ(Fetch(), c.ok) << c.name;
-    EXPECT_EQ(ReadFileBytes(UpdatePath()), c.left) << c.name;
+    // A cut transfer leaves nothing: no update for the launcher to take, no temporary file.
+    EXPECT_EQ(ReadFileBytes(UpdatePath()), c.ok ? std::optional(image) : std::nullopt) << c.name;
+    EXPECT_FALSE(std::filesystem::exists(TemporaryUpdatePath(config.libraryPath))) << c.name;
+    std::filesystem::remove(UpdatePath());
   }
 }
 
@@ -164,6 +291,8 @@ TEST_F(UpdateFetcherTest, OnlyALibrarySignedWithTheUpdateKeyIsKept) {
       {"signed, then one byte changed", changed, TEST_UPDATE_KEY.point, false},
       {"signed, then the block doubled", Doubled(good), TEST_UPDATE_KEY.point, false},
       {"signed, but the build has no key", good, std::nullopt, false},
+      {"signed, of another version", SignedLibraryImage(5000, {.fileVersion = PeFileVersion{1, 3}}),
+       TEST_UPDATE_KEY.point, false},
   };
   for (const auto& c : cases) {
     config.updateKey = c.key;
@@ -175,11 +304,70 @@ TEST_F(UpdateFetcherTest, OnlyALibrarySignedWithTheUpdateKeyIsKept) {
 }
 
 TEST_F(UpdateFetcherTest, UnwritableUpdateFileFailsWithoutReceiving) {
-  std::filesystem::create_directory(UpdatePath());  // fopen cannot open a folder, not even for root
+  // fopen cannot open a folder, not even for root; one that holds a file is never removed.
+  const std::filesystem::path folder = TemporaryUpdatePath(config.libraryPath);
+  std::filesystem::create_directory(folder);
+  WriteFileBytes((folder / "kept").string(), {1});
+  Offer(1.2f, 5000, {SignedLibraryImage(5000)});
+  EXPECT_FALSE(Fetch());
+  EXPECT_FALSE(std::filesystem::exists(UpdatePath()));
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(UpdateFetcherTest, UpdateThatCannotTakeItsNameIsNotReported) {
+  std::filesystem::create_directory(UpdatePath());  // no rename replaces a folder
   Offer(1.2f, 5000, {SignedLibraryImage(5000)});
   EXPECT_FALSE(Fetch());
   EXPECT_TRUE(std::filesystem::is_directory(UpdatePath()));
-  EXPECT_TRUE(sockets.AllClosedOnce());
+  EXPECT_FALSE(std::filesystem::exists(TemporaryUpdatePath(config.libraryPath)));
+}
+
+TEST(UpdateCheck, SignatureFirstThenTheLibraryThenItsOwnVersion) {
+  std::vector<std::uint8_t> garbage(5000);
+  for (std::size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<std::uint8_t>(i * 7);
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> file;
+    UpdateCheck expected;
+  } cases[] = {
+      {"signed library of 1.2", SignedLibraryImage(5000), UpdateCheck::Valid},
+      {"unsigned garbage: the PE parser never sees it", garbage, UpdateCheck::BadSignature},
+      {"unsigned library", BuildLibraryImage(), UpdateCheck::BadSignature},
+      {"signed garbage", SignedForTest(garbage), UpdateCheck::NotALibrary},
+      {"signed library of 1.1", SignedLibraryImage(5000, {.fileVersion = PeFileVersion{1, 1}}),
+       UpdateCheck::OtherVersion},
+      {"signed library of 1.20", SignedLibraryImage(5000, {.fileVersion = PeFileVersion{1, 20}}), UpdateCheck::Valid},
+      {"signed library of 12.0", SignedLibraryImage(5000, {.fileVersion = PeFileVersion{12, 0}}),
+       UpdateCheck::OtherVersion},
+      {"signed library without a version", SignedLibraryImage(5000, {.fileVersion = std::nullopt}),
+       UpdateCheck::OtherVersion},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CheckUpdateFile(c.file, TEST_UPDATE_KEY.point, 1.2f), c.expected) << c.name;
+}
+
+TEST(UpdateVersion, OrderListsAndTexts) {
+  EXPECT_TRUE(IsNewerVersion(1.2f, 1.1f));
+  EXPECT_FALSE(IsNewerVersion(1.1f, 1.1f));
+  EXPECT_FALSE(IsNewerVersion(std::numeric_limits<float>::quiet_NaN(), 1.1f));
+  EXPECT_FALSE(IsNewerVersion(std::numeric_limits<float>::infinity(), 1.1f));
+  struct Listed {
+    const char* list;
+    float version;
+    bool listed;
+  } lists[] = {
+      {"", 1.2f, false},     {"*", 1.2f, true},     {"1.2", 1.2f, true},   {"1.3;1.2", 1.2f, true},
+      {"1.2;", 1.2f, true},  {";;1.2", 1.2f, true}, {"1.25", 1.2f, false}, {"1.2x", 1.2f, false},
+      {" 1.2", 1.2f, false}, {"nan", 1.2f, false},  {"**", 1.2f, false},   {"1.3;*", 1.2f, true},
+  };
+  for (const auto& l : lists) EXPECT_EQ(IsListedVersion(l.list, l.version), l.listed) << l.list;
+  EXPECT_EQ(FormatVersion(1.2f), "1.2");
+  EXPECT_EQ(FormatVersion(2.0f), "2");
+  EXPECT_EQ(FormatVersion(1.25f), "1.25");
+  for (float version : {1.1f, 1.2f, 1.25f, 2.0f, 10.5f})
+    EXPECT_TRUE(IsListedVersion(FormatVersion(version), version)) << version;
+  EXPECT_EQ(ClientVersionOf({1, 2}), 1.2f);
+  EXPECT_EQ(ClientVersionOf({2, 0}), 2.0f);
+  EXPECT_EQ(ClientVersionOf({1, 25}), 1.25f);
 }
 
 TEST(UpdateFilePath, InsertsUpdateBeforeTheExtensionOfTheFileName) {
@@ -196,7 +384,7 @@ TEST(UpdateFilePath, InsertsUpdateBeforeTheExtensionOfTheFileName) {
       {"BrennikDll", "BrennikDllUpdate"},
       {"", "Update"},
   };
-  for (const auto& c : cases) EXPECT_EQ(UpdateFilePath(c.library), c.update) << c.library;
+  for (const auto& c : cases) EXPECT_EQ(UpdateFilePath(c.library).string(), c.update) << c.library;
 }
 
 }  // namespace

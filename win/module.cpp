@@ -14,11 +14,11 @@ HICON LoadModuleIcon(int id, int size) {
 
 HCURSOR LoadModuleCursor(int id) { return LoadCursorA(ModuleInstance(), MAKEINTRESOURCEA(id)); }
 
-std::string ModuleFileName(HMODULE module) {
-  std::string path(MAX_PATH, '\0');
+std::filesystem::path ModuleFileName(HMODULE module) {
+  std::wstring path(MAX_PATH, L'\0');
   // A full buffer means a cut path; no file system has one longer than 32767 characters.
   while (path.size() <= 32768) {
-    const DWORD length = GetModuleFileNameA(module, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) return {};
     if (length < path.size()) {
       path.resize(length);

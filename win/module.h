@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <string>
+#include <filesystem>
 
 // The module that this code is linked into: the library itself when it runs inside
 // BrennikDll.dll. Templates, bitmaps, icons and cursors are always looked up here, never in the
@@ -13,5 +13,6 @@ HBITMAP LoadModuleBitmap(int id);
 HICON LoadModuleIcon(int id, int size = 0);  // size 0: the system's default icon size
 HCURSOR LoadModuleCursor(int id);
 
-// The file path of a loaded module, whatever its length; empty when the system cannot say.
-std::string ModuleFileName(HMODULE module);
+// The file path of a loaded module, whatever its length and in whatever script; empty when the
+// system cannot say.
+std::filesystem::path ModuleFileName(HMODULE module);

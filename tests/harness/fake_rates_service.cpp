@@ -83,6 +83,7 @@ void FakeRatesService::SendReply(NativeSocket connection, const FakeReply& reply
   if (pieces.empty()) pieces.push_back(reply.bytes.size());
   std::size_t offset = 0;
   for (std::size_t piece : pieces) {
+    if (m_stopping) return;  // a slow drip does not outlast the test
     piece = std::min(piece, reply.bytes.size() - offset);
     std::size_t sent = 0;
     while (sent < piece) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct PeOptions {
   bool dll = true;
   bool forwarded = false;      // the export's address points into the export directory
   std::size_t claimExtra = 0;  // the section claims this many raw bytes beyond the file
+  // FILEVERSION of a version resource, as the libraries of that client version carry; none
+  // without. Left out of images too small to hold it.
+  std::optional<PeFileVersion> fileVersion = PeFileVersion{1, 2};
 };
 
 std::vector<std::uint8_t> BuildLibraryImage(const PeOptions& options = {});

@@ -23,10 +23,12 @@ BOOL CALLBACK FindMainWindow(HWND window, LPARAM found) {
 }
 }  // namespace
 
-WindowHost::WindowHost() {
-  m_library = LoadLibraryA(ORVANE_LIBRARY);
+WindowHost::WindowHost() : WindowHost(std::filesystem::path(ORVANE_LIBRARY)) {}
+
+WindowHost::WindowHost(const std::filesystem::path& library) {
+  m_library = LoadLibraryW(library.c_str());
   if (!m_library) {
-    ADD_FAILURE() << "cannot load " << ORVANE_LIBRARY;
+    ADD_FAILURE() << "cannot load " << library.string();
     return;
   }
   auto run = reinterpret_cast<RunFunction>(reinterpret_cast<void*>(GetProcAddress(m_library, "RunBrennikDll")));

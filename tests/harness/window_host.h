@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -11,6 +12,8 @@
 class WindowHost {
  public:
   WindowHost();
+  // The library from another file, as an install elsewhere has it.
+  explicit WindowHost(const std::filesystem::path& library);
   ~WindowHost();
 
   HWND Window() const { return m_window; }

@@ -112,15 +112,16 @@ TEST(ServiceConformance, UpdateFetcherDownloadsTheOfferedLibraryByteForByte) {
   struct Case {
     const char* version;
     std::size_t size;
+    PeFileVersion fileVersion;  // the library's own, which must say the offered version
   } cases[] = {
-      {"1.2", 5000},        // ends with the close after a partial chunk
-      {"1.0", 8192},        // ends on a full chunk
-      {"2", 4096 * 5 + 1},  // one byte in the last chunk
-      {"1.25", 300 * 1024},
+      {"1.2", 5000, {1, 2}},        // ends with the close after a partial chunk
+      {"1.3", 8192, {1, 3}},        // ends on a full chunk
+      {"2", 4096 * 5 + 1, {2, 0}},  // one byte in the last chunk
+      {"1.25", 300 * 1024, {1, 25}},
   };
   for (const Case& c : cases) {
     TempDir dir;
-    const auto image = SignedLibraryImage(c.size);
+    const auto image = SignedLibraryImage(c.size, {.fileVersion = c.fileVersion});
     WriteFileBytes(dir.File("offer.dll"), image);
     ServiceProcess service({"--rates", FIXTURES + "/bnr-2021-05-05.xml", "--offer-version", c.version, "--offer-file",
                             dir.File("offer.dll")});
