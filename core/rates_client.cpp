@@ -118,6 +118,14 @@ bool RatesClient::FetchUpdateSize(std::int32_t& size) {
   return true;
 }
 
+bool RatesClient::FetchRatesRecord(RatesRecordBytes& record) {
+  static_assert(SIGNED_RATES_REPLY_BYTES == RATES_RECORD_BYTES);
+  RatesRecordBytes reply{};
+  if (!Query(CMD_GET_SIGNED_RATES, 1, reply.data(), SIGNED_RATES_REPLY_BYTES)) return false;
+  record = reply;
+  return true;
+}
+
 bool RatesClient::UpdateFetcher() {
   if (m_config.libraryPath.empty()) return false;  // nowhere to put a library beside the running one
   float version = 0;

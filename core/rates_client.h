@@ -5,6 +5,8 @@
 
 #include "currency.h"
 #include "protocol.h"
+#include "rates_key.h"
+#include "rates_record.h"
 #include "socket_api.h"
 #include "update_key.h"
 
@@ -21,6 +23,8 @@ struct ClientConfig {
   float clientVersion = CLIENT_VERSION;  // the running library's own version
   // The key that an update must be signed with; without one no update is accepted.
   std::optional<UpdateKey> updateKey = BuildUpdateKey();
+  // The key that the service signs the rates with; with one, only signed rates are taken.
+  std::optional<UpdateKey> ratesKey = BuildRatesKey();
 };
 
 // Why the last command failed, for people who run a service; the program itself only needs
@@ -51,6 +55,8 @@ class RatesClient {
   bool FetchRates(RateTable& rates);
   bool FetchVersion(float& version);
   bool FetchUpdateSize(std::int32_t& size);
+  // The signed rates record as it came, unchecked; untouched unless all 160 bytes arrived.
+  bool FetchRatesRecord(RatesRecordBytes& record);
 
   // True when the service offers another version and its library was downloaded completely
   // next to the running one, as a library this process can load, signed with the update key.
@@ -61,6 +67,7 @@ class RatesClient {
   void Abort();
 
   ClientError LastError() const { return m_lastError; }
+  const ClientConfig& Config() const { return m_config; }
 
  private:
   bool Query(std::int32_t command, std::int32_t argument, std::uint8_t* reply, int length);
