@@ -105,10 +105,10 @@ void Describe(CLI::App& app, ServiceOptions& options) {
             "offer the library only when its signature is good for this key,\n"
             "checked at start and at every reload of the offer",
             options.offerKeyPath, text, "a file");
-  AddParsed(app, "--rates-key", "PRIVATE.pem",
-            "sign the rates with this P-256 key and answer command 5 with the\n"
-            "signed record of their date, source and rates; without it command 5\n"
-            "is closed without a reply",
+  AddParsed(app, "--rates-key", "KEY.pem",
+            "sign the rates with this private P-256 key (PEM) and answer command 5\n"
+            "with the signed record of their date, source and rates; without it\n"
+            "command 5 is closed without a reply",
             options.ratesKeyPath, text, "a file");
   AddParsed(app, "--today", "YYYY-MM-DD",
             "for tests: take this date as today for the rates' age (default: the\n"

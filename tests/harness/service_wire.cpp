@@ -72,3 +72,26 @@ Received Exchange(std::uint16_t port, std::int32_t command, std::int32_t argumen
   CloseNative(s);
   return received;
 }
+
+std::uint16_t PortAfter(const LoggedProcess& process, const std::string& text) {
+  if (!process.WaitForLine(text)) return 0;
+  for (const std::string& line : process.Lines())
+    if (const std::size_t at = line.find(text); at != std::string::npos)
+      return static_cast<std::uint16_t>(std::stoi(line.substr(at + text.size())));
+  return 0;
+}
+
+std::string HttpGet(std::uint16_t port, const std::string& head) {
+  const NativeSocket s = Dial(port);
+  if (s == NATIVE_NO_SOCKET) return {};
+  const Received reply = SendBytes(s, std::vector<std::uint8_t>(head.begin(), head.end()))
+                             ? ReadUntilClosed(s, std::chrono::milliseconds(5000))
+                             : Received{};
+  CloseNative(s);
+  return std::string(reply.bytes.begin(), reply.bytes.end());
+}
+
+double Sample(const std::string& scrape, const std::string& name) {
+  const std::size_t at = scrape.find("\n" + name + " ");
+  return at == std::string::npos ? -1 : std::stod(scrape.substr(at + name.size() + 2));
+}

@@ -113,14 +113,6 @@ TEST(ServiceStorm, EveryTransferIsOneWholeVersionAcrossAReloadMidStorm) {
 
 namespace {
 
-std::uint16_t PortAfter(const LoggedProcess& process, const std::string& text) {
-  if (!process.WaitForLine(text)) return 0;
-  for (const std::string& line : process.Lines())
-    if (const std::size_t at = line.find(text); at != std::string::npos)
-      return static_cast<std::uint16_t>(std::stoi(line.substr(at + text.size())));
-  return 0;
-}
-
 TEST(ServiceScaleOut, InstancesWithReusePortShareOnePortAndAnInstanceWithoutIsRefused) {
   ServiceProcess first({"--rates", GOOD, "--reuse-port"});
   ASSERT_TRUE(first.Listening());
@@ -142,21 +134,6 @@ TEST(ServiceScaleOut, InstancesWithReusePortShareOnePortAndAnInstanceWithoutIsRe
   EXPECT_EQ(servedBy(first) + servedBy(second), static_cast<std::size_t>(REQUESTS));
   EXPECT_GT(servedBy(first), 0u);
   EXPECT_GT(servedBy(second), 0u);
-}
-
-std::string HttpGet(std::uint16_t port, const std::string& head) {
-  const NativeSocket s = Dial(port);
-  if (s == NATIVE_NO_SOCKET) return {};
-  const Received reply =
-      SendBytes(s, std::vector<std::uint8_t>(head.begin(), head.end())) ? ReadUntilClosed(s, 5000ms) : Received{};
-  CloseNative(s);
-  return std::string(reply.bytes.begin(), reply.bytes.end());
-}
-
-// The value of the sample named exactly `name` (labels included) in a scrape; -1 when missing.
-double Sample(const std::string& scrape, const std::string& name) {
-  const std::size_t at = scrape.find("\n" + name + " ");
-  return at == std::string::npos ? -1 : std::stod(scrape.substr(at + name.size() + 2));
 }
 
 double EndedTotal(const std::string& scrape) {
@@ -321,7 +298,9 @@ TEST(ServiceCommandLine, HelpDescribesEveryOption) {
         "  --offer-file FILE       ", "  --offer-key PUBLIC.pem  ", "  --quiet                 ",
         "  --request-timeout S     ", "  --transfer-timeout S    ", "  --poll-interval S       ",
         "  --max-connections N     ", "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ",
-        "  --check FILE            ", "  --help                  this text", "SIGHUP reloads the rates and the offer."})
+        "  --check FILE            ", "  --rates-key KEY.pem     ", "  --today YYYY-MM-DD      ",
+        "command 5, argument 1: the signed rates record", "  --help                  this text",
+        "SIGHUP reloads the rates and the offer."})
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
 }
 
