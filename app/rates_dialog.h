@@ -83,5 +83,5 @@ class RatesDialog : public Dialog {
   HWND m_tooltip = nullptr;
   std::optional<RatesInfo> m_ratesInfo;  // of the rates shown; none when unknown
   SystemLocalClock m_today;              // the tips say how old the rates are
-  RefreshWorker m_refresh;  // last: its destruction joins whatever still runs
+  RefreshWorker m_refresh;               // last: its destruction joins whatever still runs
 };

@@ -58,8 +58,7 @@ std::optional<std::uint32_t> ParseIsoDate(std::string_view text) {
 RatesInfoBytes EncodeRatesInfo(const RatesInfo& info) {
   RatesInfoBytes bytes{};
   StoreU32(bytes.data(), info.date);
-  std::memcpy(bytes.data() + 4, info.bank == RatesBank::EuropeanCentralBank ? ECB_CODE : BNR_CODE,
-              RATES_SOURCE_BYTES);
+  std::memcpy(bytes.data() + 4, info.bank == RatesBank::EuropeanCentralBank ? ECB_CODE : BNR_CODE, RATES_SOURCE_BYTES);
   return bytes;
 }
 
@@ -100,8 +99,7 @@ const char* BankCode(RatesBank bank) { return bank == RatesBank::EuropeanCentral
 
 std::string RatesLineTip(const std::optional<RatesInfo>& info, const std::optional<LocalTime>& today) {
   if (!info) return "Date of the rates unknown";
-  return "Rates of " + FormatRatesDate(info->date) + " from the " + BankName(info->bank) +
-         OldSuffix(info->date, today);
+  return "Rates of " + FormatRatesDate(info->date) + " from the " + BankName(info->bank) + OldSuffix(info->date, today);
 }
 
 std::string TrayRatesTip(const RatesInfo& info, const std::optional<LocalTime>& today) {

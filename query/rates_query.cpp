@@ -80,8 +80,8 @@ int CheckSignedRates(RatesClient& client, const UpdateKey& key, RateTable& rates
     std::fprintf(stderr, "orvane-rates-query: signed rates: %s\n", DescribeRecordCheck(RecordCheck::Malformed));
     return 1;
   }
-  std::printf("rates of %s from the %s (%s)\n", FormatIsoDate(record->info.date).c_str(),
-              BankName(record->info.bank), BankCode(record->info.bank));
+  std::printf("rates of %s from the %s (%s)\n", FormatIsoDate(record->info.date).c_str(), BankName(record->info.bank),
+              BankCode(record->info.bank));
   const RecordCheck check = CheckRatesRecord(bytes, key);
   if (check != RecordCheck::Valid) {
     std::printf("signature refused: %s (key id %s)\n", DescribeRecordCheck(check), FormatKeyId(record->keyId).c_str());

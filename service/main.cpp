@@ -22,7 +22,7 @@ int CheckRatesFile(const std::string& path) {
     return 1;
   }
   const RatesBank bank = file.source == RatesSource::EuropeanCentralBank ? RatesBank::EuropeanCentralBank
-                                                                          : RatesBank::NationalBankOfRomania;
+                                                                         : RatesBank::NationalBankOfRomania;
   std::printf("%s: rates of %s from the %s (%s)\n", path.c_str(), file.date.c_str(), BankName(bank), BankCode(bank));
   for (int i = 0; i < RATE_COUNT; ++i) std::printf("%-6s %.5f\n", CurrencyCodes[i], static_cast<double>(file.rates[i]));
   return 0;

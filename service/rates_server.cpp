@@ -196,8 +196,8 @@ void RatesServer::LogStats() {
   m_statsTimer.expires_after(m_options.statsInterval);
   m_statsTimer.async_wait([this](std::error_code error) {
     if (error || m_stopping) return;
-    LogLine(StatsLine({m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f,
-                       RatesAgeDays()}));
+    LogLine(StatsLine(
+        {m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f, RatesAgeDays()}));
     LogStats();
   });
 }
@@ -281,9 +281,7 @@ bool RatesServer::ReloadOffer() {
   return true;
 }
 
-void RatesServer::Publish() {
-  m_context->content = MakeServedContent(*m_rates, m_offer, m_offerCopy, m_signedRates);
-}
+void RatesServer::Publish() { m_context->content = MakeServedContent(*m_rates, m_offer, m_offerCopy, m_signedRates); }
 
 bool RatesServer::LoadRatesKey() {
   if (m_options.ratesKeyPath.empty()) return true;

@@ -39,7 +39,8 @@ std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, c
 
 // What to send for one 8-byte request: the reply bytes (inside `content`), after which the
 // service closes the connection. An invalid request, any command or argument other than the
-// client's five (the signed rates only from a service with a rates key), gets no reply at all: `valid` is false and the connection is closed.
+// client's five (the signed rates only from a service with a rates key), gets no reply at all: `valid` is false and the
+// connection is closed.
 struct Answer {
   bool valid = false;
   std::int32_t command = 0;

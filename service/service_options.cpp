@@ -110,10 +110,11 @@ void Describe(CLI::App& app, ServiceOptions& options) {
             "with the signed record of their date, source and rates; without it\n"
             "command 5 is closed without a reply",
             options.ratesKeyPath, text, "a file");
-  AddParsed(app, "--today", "YYYY-MM-DD",
-            "for tests: take this date as today for the rates' age (default: the\n"
-            "local date of the machine)",
-            options.today, [](const std::string& value) { return ParseIsoDate(value); }, "wants a date YYYY-MM-DD");
+  AddParsed(
+      app, "--today", "YYYY-MM-DD",
+      "for tests: take this date as today for the rates' age (default: the\n"
+      "local date of the machine)",
+      options.today, [](const std::string& value) { return ParseIsoDate(value); }, "wants a date YYYY-MM-DD");
   app.add_flag("--quiet", options.quiet, "no line per connection (start, reloads and errors are still logged)");
   AddParsed(app, "--request-timeout", "S", "seconds a client has to send its 8 bytes (default 5)",
             options.requestTimeout, ParseSeconds, "wants a number of seconds");

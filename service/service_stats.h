@@ -44,7 +44,7 @@ struct StatsView {
   const ServiceCounters& counters;
   std::size_t open = 0;
   std::string ratesDate;
-  float offeredVersion = 0;  // 0: nothing offered
+  float offeredVersion = 0;                  // 0: nothing offered
   std::optional<std::int64_t> ratesAgeDays;  // from the rates' date to today; none when unknown
 };
 

@@ -1,8 +1,7 @@
 #include "signed_rates.h"
 
 RatesBank BankOf(RatesSource source) {
-  return source == RatesSource::EuropeanCentralBank ? RatesBank::EuropeanCentralBank
-                                                    : RatesBank::NationalBankOfRomania;
+  return source == RatesSource::EuropeanCentralBank ? RatesBank::EuropeanCentralBank : RatesBank::NationalBankOfRomania;
 }
 
 std::optional<RatesRecordBytes> SignRatesFile(const RatesFile& file, const SigningKey& key, std::string& error) {

@@ -72,8 +72,8 @@ std::string PublicPem(const TestKey& key, const TempDir& dir, const std::string&
   der.resize(header + key.point.size());
   std::copy(key.point.begin(), key.point.end(), der.begin() + static_cast<std::ptrdiff_t>(header));
   WriteFileBytes(dir.File(name + ".der"), der);
-  const CommandRun run = RunCommand("openssl pkey -pubin -inform DER -in " + dir.File(name + ".der") + " -out " +
-                                    dir.File(name + ".pem"));
+  const CommandRun run =
+      RunCommand("openssl pkey -pubin -inform DER -in " + dir.File(name + ".der") + " -out " + dir.File(name + ".pem"));
   EXPECT_EQ(run.status, 0) << run.output;
   return dir.File(name + ".pem");
 }
@@ -94,19 +94,25 @@ TEST(RatesQuery, WithTheRatesKeyPrintsTheSignedDateSourceAndWhetherTheRecordVeri
     int status;
     std::string output;
   } cases[] = {
-      {"good", {good.begin(), good.end()}, 0,
+      {"good",
+       {good.begin(), good.end()},
+       0,
        "rates of 2026-12-08 from the National Bank of Romania (BNR)\nsignature good (key id " + id +
            ")\nEUR    4.97710\n"},
-      {"tampered", {tampered.begin(), tampered.end()}, 1,
+      {"tampered",
+       {tampered.begin(), tampered.end()},
+       1,
        "rates of 2026-12-08 from the National Bank of Romania (BNR)\nsignature refused: the signature does not match "
        "the record (key id " +
            id + ")\n"},
-      {"other key", [&] {
+      {"other key",
+       [&] {
          const auto bytes = SignedRatesRecordForTest({20250509, RatesBank::EuropeanCentralBank}, rates, OTHER_TEST_KEY);
          return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
        }(),
-       1, "rates of 2025-05-09 from the European Central Bank (ECB)\nsignature refused: signed with another key (key id " +
-              otherId + ")\n"},
+       1,
+       "rates of 2025-05-09 from the European Central Bank (ECB)\nsignature refused: signed with another key (key id " +
+           otherId + ")\n"},
       {"cut short", {good.begin(), good.begin() + 100}, 1, "orvane-rates-query: signed rates: short reply"},
   };
   for (const Case& c : cases) {

@@ -197,8 +197,9 @@ TEST(RatesInfo, IsoDatesOfTheBanksFiles) {
   struct Case {
     const char* text;
     std::optional<std::uint32_t> date;
-  } cases[] = {{"2026-12-08", 20261208}, {"2024-02-29", 20240229}, {"2023-02-29", std::nullopt},
-               {"2026-12-8", std::nullopt}, {"2026/12/08", std::nullopt}, {"20261208", std::nullopt},
+  } cases[] = {{"2026-12-08", 20261208},     {"2024-02-29", 20240229},
+               {"2023-02-29", std::nullopt}, {"2026-12-8", std::nullopt},
+               {"2026/12/08", std::nullopt}, {"20261208", std::nullopt},
                {"+026-12-08", std::nullopt}, {"", std::nullopt}};
   for (const Case& c : cases) {
     EXPECT_EQ(ParseIsoDate(c.text), c.date) << c.text;

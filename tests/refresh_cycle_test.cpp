@@ -175,7 +175,8 @@ TEST_F(SignedRefreshTest, RecordIsShownStoredWithItsDateAndTheUnsignedCommandNev
                              "Last Updated: 09/12/2026 10:20 table 6.50000 stored 2",
                              "info Rates of 08/12/2026 from the National Bank of Romania stored 2",
                          }));
-  EXPECT_EQ(store.values["LastUpdate/RatesInfo"], (std::vector<std::uint8_t>{0x58, 0x29, 0x35, 0x01, 'B', 'N', 'R', 0}));
+  EXPECT_EQ(store.values["LastUpdate/RatesInfo"],
+            (std::vector<std::uint8_t>{0x58, 0x29, 0x35, 0x01, 'B', 'N', 'R', 0}));
   EXPECT_EQ(signedRates.held, (RatesInfo{20261208, RatesBank::NationalBankOfRomania}));
   const std::vector<std::vector<std::uint8_t>> asked = {{3, 0, 0, 0, 1, 0, 0, 0}, {5, 0, 0, 0, 1, 0, 0, 0}};
   EXPECT_EQ(service.Requests(), asked);

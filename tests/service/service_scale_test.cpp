@@ -291,15 +291,27 @@ TEST(ServiceCommandLine, HelpDescribesEveryOption) {
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) help.append(chunk, n);
   EXPECT_EQ(pclose(pipe), 0);
   for (const char* text :
-       {"Usage: orvane-rates-service --rates FILE", "command 2, argument 0",
+       {"Usage: orvane-rates-service --rates FILE",
+        "command 2, argument 0",
         "  --rates FILE            reference rates",
         "                          valid is logged and the last good rates stay in service. Required.",
-        "  --listen ADDR:PORT      ", "  --reuse-port            ", "  --offer-version V       ",
-        "  --offer-file FILE       ", "  --offer-key PUBLIC.pem  ", "  --quiet                 ",
-        "  --request-timeout S     ", "  --transfer-timeout S    ", "  --poll-interval S       ",
-        "  --max-connections N     ", "  --stats-interval S      ", "  --metrics [ADDR:]PORT   ",
-        "  --check FILE            ", "  --rates-key KEY.pem     ", "  --today YYYY-MM-DD      ",
-        "command 5, argument 1: the signed rates record", "  --help                  this text",
+        "  --listen ADDR:PORT      ",
+        "  --reuse-port            ",
+        "  --offer-version V       ",
+        "  --offer-file FILE       ",
+        "  --offer-key PUBLIC.pem  ",
+        "  --quiet                 ",
+        "  --request-timeout S     ",
+        "  --transfer-timeout S    ",
+        "  --poll-interval S       ",
+        "  --max-connections N     ",
+        "  --stats-interval S      ",
+        "  --metrics [ADDR:]PORT   ",
+        "  --check FILE            ",
+        "  --rates-key KEY.pem     ",
+        "  --today YYYY-MM-DD      ",
+        "command 5, argument 1: the signed rates record",
+        "  --help                  this text",
         "SIGHUP reloads the rates and the offer."})
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
 }

@@ -132,8 +132,8 @@ TEST(ServiceSignedRates, AgeOfTheRatesInTheCountersAndOneWarningADayOnceOld) {
   } cases[] = {{"2024-12-13", 0, 0}, {"2024-12-17", 4, 0}, {"2024-12-18", 5, 1}, {"2025-01-20", 38, 1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.today);
-    ServiceProcess service({"--rates", rates, "--today", c.today, "--metrics", "127.0.0.1:0", "--stats-interval",
-                            "0.1", "--poll-interval", "0.05"});
+    ServiceProcess service({"--rates", rates, "--today", c.today, "--metrics", "127.0.0.1:0", "--stats-interval", "0.1",
+                            "--poll-interval", "0.05"});
     ASSERT_TRUE(service.Listening());
     const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
     ASSERT_NE(metrics, 0);
