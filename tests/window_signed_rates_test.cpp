@@ -1,9 +1,11 @@
 // The signed rates in the real library, run as the launcher runs it, against the fake service
 // on the compiled-in port: what the board shows, what the registry keeps, and what the "Last
 // Updated" line's tip says, read back through the window's own tooltip.
-#include <gtest/gtest.h>
-
+// clang-format off
+#include <winsock2.h>  // before windows.h, which the other headers bring
 #include <windows.h>
+// clang-format on
+#include <gtest/gtest.h>
 
 #include <commctrl.h>
 

@@ -4,6 +4,7 @@
 
 #include "byte_order.h"
 #include "display_format.h"
+#include "fake_rates_service.h"
 #include "protocol.h"
 #include "rates_key.h"
 #include "resource.h"

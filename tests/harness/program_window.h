@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "fake_rates_service.h"
 #include "rates_snapshot.h"
 #include "test_support.h"
+
+class FakeRatesService;
 
 using Texts = std::vector<std::string>;
 

@@ -123,6 +123,20 @@ TEST(ServiceSignedRates, NewRatesFileGivesANewRecordAndAnUnusableKeyStopsTheStar
   }
 }
 
+TEST(ServiceSignedRates, FileWhoseDateIsNoDayOfTheCalendarIsNotSigned) {
+  RatesKeyFiles key;
+  TempDir dir;
+  const std::string path = dir.File("nbrfxrates.xml");
+  WriteText(path, NationalBankXml("2026-02-30"));
+  ServiceProcess signing({"--rates", path, "--rates-key", key.privatePem});
+  EXPECT_FALSE(signing.Listening());
+  EXPECT_EQ(signing.WaitForExit(10s), 1);
+  EXPECT_EQ(signing.CountLines("refused (the date 2026-02-30 is not a day of the calendar)"), 1u);
+  ServiceProcess unsigned_({"--rates", path});  // the unsigned rates are served as before
+  ASSERT_TRUE(unsigned_.Listening());
+  EXPECT_EQ(Exchange(unsigned_.Port(), CMD_GET_RATES, 1).bytes.size(), 72u);
+}
+
 TEST(ServiceSignedRates, AgeOfTheRatesInTheCountersAndOneWarningADayOnceOld) {
   const std::string rates = FIXTURES + "/bnr-2024-12-13.xml";
   struct Case {
