@@ -50,12 +50,12 @@ void RatesDialog::ShowLastUpdated(const SystemTime& time) {
 void RatesDialog::ShowRatesInfo(const RatesInfo& info) {
   m_ratesInfo = info;
   UpdateLineTip();
-  ShowTrayTip(m_hWnd, TrayRatesTip(info, m_today.Now()).c_str());
+  ShowTrayTip(m_hWnd, TrayRatesTip(info, m_clock.Now()).c_str());
 }
 
 void RatesDialog::UpdateLineTip() {
   if (!m_tooltip) return;
-  const std::string text = RatesLineTip(m_ratesInfo, m_today.Now());
+  const std::string text = RatesLineTip(m_ratesInfo, m_clock.Now());
   TOOLINFOA tool{};
   tool.cbSize = TTTOOLINFOA_V2_SIZE;
   tool.hwnd = m_hWnd;
@@ -69,7 +69,7 @@ void RatesDialog::UpdateLineTip() {
 void RatesDialog::AddLineTip() {
   HWND line = GetDlgItem(m_hWnd, IDC_LAST_UPDATED);
   if (!line) return;
-  const std::string text = RatesLineTip(m_ratesInfo, m_today.Now());
+  const std::string text = RatesLineTip(m_ratesInfo, m_clock.Now());
   TOOLINFOA tool{};
   tool.cbSize = TTTOOLINFOA_V2_SIZE;
   tool.uFlags = 0;
@@ -100,7 +100,7 @@ std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM, LPARAM lPara
       ShowRatesInfo(RatesInfoOf(lParam));
       return 0;
     case WM_TRAY_READY:
-      if (m_ratesInfo) ShowTrayTip(m_hWnd, TrayRatesTip(*m_ratesInfo, m_today.Now()).c_str());
+      if (m_ratesInfo) ShowTrayTip(m_hWnd, TrayRatesTip(*m_ratesInfo, m_clock.Now()).c_str());
       return 0;
     case WM_TRAYNOTIFY:
       m_bVisible = OnTrayNotify(m_hWnd, lParam, m_bVisible);

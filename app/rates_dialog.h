@@ -82,6 +82,6 @@ class RatesDialog : public Dialog {
   Converter m_converter{m_fromCombo.Items(), m_fromEdit.Amount(), m_toCombo.Items(), m_toEdit.Amount(), m_rates};
   HWND m_tooltip = nullptr;
   std::optional<RatesInfo> m_ratesInfo;  // of the rates shown; none when unknown
-  SystemLocalClock m_today;              // the tips say how old the rates are
+  SystemLocalClock m_clock;              // today, for the tips that say how old the rates are
   RefreshWorker m_refresh;               // last: its destruction joins whatever still runs
 };
