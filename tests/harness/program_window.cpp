@@ -1,3 +1,6 @@
+// clang-format off
+#include <winsock2.h>  // before windows.h, which program_window.h brings; the fake service needs it
+// clang-format on
 #include "program_window.h"
 
 #include <span>
