@@ -19,6 +19,8 @@ namespace {
 constexpr int WINDOW_SIZE = 400;
 constexpr int CORNER_ELLIPSE = 78;
 constexpr char TOOLTIP_TEXT[] = "Click here to change curency...";
+// Asks the window, on its own thread, to give the tray icon its tip once the icon exists.
+constexpr UINT WM_TRAY_READY = WM_APP + 21;
 
 }  // namespace
 
@@ -33,6 +35,8 @@ void RatesDialog::StartTray() {
   m_refresh.StartJob([window = m_hWnd, icon = m_hTrayIcon] {
     ShowTrayIcon(window, icon, true);
     ShowTrayBalloon(window, "");
+    // The tip is set on the window's thread, in order with those that refreshes bring.
+    PostMessageA(window, WM_TRAY_READY, 0, 0);
   });
 }
 
@@ -50,6 +54,40 @@ void RatesDialog::ShowLastUpdated(const SystemTime& time) {
   SetDlgItemTextA(m_hWnd, IDC_LAST_UPDATED, FormatLastUpdated(time).c_str());
 }
 
+void RatesDialog::ShowRatesInfo(const RatesInfo& info) {
+  m_ratesInfo = info;
+  UpdateLineTip();
+  ShowTrayTip(m_hWnd, TrayRatesTip(info, m_clock.Now()).c_str());
+}
+
+void RatesDialog::UpdateLineTip() {
+  if (!m_tooltip) return;
+  const std::string text = RatesLineTip(m_ratesInfo, m_clock.Now());
+  TOOLINFOA tool{};
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  tool.hwnd = m_hWnd;
+  tool.uId = IDC_LAST_UPDATED;
+  tool.lpszText = const_cast<char*>(text.c_str());
+  SendMessageA(m_tooltip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+// The line is a static without SS_NOTIFY, so the mouse over it reaches the dialog: the tool is
+// the line's rectangle of the dialog, and the relayed dialog messages show it.
+void RatesDialog::AddLineTip() {
+  HWND line = GetDlgItem(m_hWnd, IDC_LAST_UPDATED);
+  if (!line) return;
+  const std::string text = RatesLineTip(m_ratesInfo, m_clock.Now());
+  TOOLINFOA tool{};
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  tool.uFlags = 0;
+  tool.hwnd = m_hWnd;
+  tool.uId = IDC_LAST_UPDATED;
+  GetWindowRect(line, &tool.rect);
+  MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&tool.rect), 2);
+  tool.lpszText = const_cast<char*>(text.c_str());
+  SendMessageA(m_tooltip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
 std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM, LPARAM lParam) {
   switch (message) {
     case WM_ERASEBKGND:
@@ -64,6 +102,12 @@ std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM, LPARAM lPara
       return 0;
     case WM_LAST_UPDATED:
       ShowLastUpdated(LastUpdatedOf(lParam));
+      return 0;
+    case WM_RATES_INFO:
+      ShowRatesInfo(RatesInfoOf(lParam));
+      return 0;
+    case WM_TRAY_READY:
+      if (m_ratesInfo) ShowTrayTip(m_hWnd, TrayRatesTip(*m_ratesInfo, m_clock.Now()).c_str());
       return 0;
     case WM_TRAYNOTIFY:
       m_bVisible = OnTrayNotify(m_hWnd, lParam, m_bVisible);
@@ -186,6 +230,10 @@ void RatesDialog::LoadSnapshot() {
   m_rates.Store(snapshot.rates);
   ShowRates(snapshot.rates);
   ShowLastUpdated(snapshot.lastUpdate);
+  // The date beside the snapshot describes its rates only where the rates come signed.
+  if (!m_refresh.TakesSignedRates()) return;
+  m_ratesInfo = LoadRatesInfo(m_settings);
+  m_refresh.HoldRatesInfo(m_ratesInfo);
 }
 
 void RatesDialog::CreateTooltip() {
@@ -203,6 +251,7 @@ void RatesDialog::CreateTooltip() {
     tool.lpszText = const_cast<char*>(TOOLTIP_TEXT);
     SendMessageA(m_tooltip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
   }
+  AddLineTip();
   SendMessageA(m_tooltip, TTM_SETDELAYTIME, TTDT_AUTOMATIC, 0);
   SendMessageA(m_tooltip, TTM_ACTIVATE, TRUE, 0);
 }
@@ -238,7 +287,9 @@ void RatesDialog::OnCommand(int id, int code, HWND) {
 }
 
 void RatesDialog::OnTimer(UINT_PTR id) {
-  if (id == UPDATE_TIMER_ID) m_refresh.Start();
+  if (id != UPDATE_TIMER_ID) return;
+  UpdateLineTip();  // the rates grow older by the day, even when no refresh succeeds
+  m_refresh.Start();
 }
 
 void RatesDialog::OnLButtonDown(POINT point) {

@@ -10,6 +10,7 @@
 #include "flag_combo_box.h"
 #include "handle.h"
 #include "number_edit.h"
+#include "rates_info.h"
 #include "refresh_worker.h"
 #include "settings_store.h"
 #include "shared_rates.h"
@@ -61,6 +62,10 @@ class RatesDialog : public Dialog {
   // The two things a refresh shows, also used for the stored snapshot at start.
   void ShowRates(const RateTable& rates);
   void ShowLastUpdated(const SystemTime& time);
+  // The date and source of the rates shown: the line's tip and the tray icon's.
+  void ShowRatesInfo(const RatesInfo& info);
+  void UpdateLineTip();
+  void AddLineTip();
   // Ends the dialog once every worker thread has stopped; the library is unloaded right after.
   void StopWorkersAndEnd(INT_PTR result);
   void OnUpdateReady();
@@ -87,5 +92,7 @@ class RatesDialog : public Dialog {
   NumberEdit m_toEdit;
   Converter m_converter{m_fromCombo.Items(), m_fromEdit.Amount(), m_toCombo.Items(), m_toEdit.Amount(), m_rates};
   HWND m_tooltip = nullptr;
-  RefreshWorker m_refresh;  // last: its destruction joins whatever still runs
+  std::optional<RatesInfo> m_ratesInfo;  // of the rates shown; none when unknown
+  SystemLocalClock m_clock;              // today, for the tips that say how old the rates are
+  RefreshWorker m_refresh;               // last: its destruction joins whatever still runs
 };

@@ -21,9 +21,13 @@ inline constexpr UINT WM_LAST_UPDATED = WM_APP + 2;
 // The rates just fetched (sent; lParam: a const RateTable*).
 inline constexpr UINT WM_SHOW_RATES = WM_APP + 3;
 
+// The date and source of the signed rates just taken (sent; lParam: a const RatesInfo*).
+inline constexpr UINT WM_RATES_INFO = WM_APP + 20;
+
 // The payloads of those messages, valid while the message is handled.
 inline const SystemTime& LastUpdatedOf(LPARAM lParam) { return *reinterpret_cast<const SystemTime*>(lParam); }
 inline const RateTable& RatesOf(LPARAM lParam) { return *reinterpret_cast<const RateTable*>(lParam); }
+inline const RatesInfo& RatesInfoOf(LPARAM lParam) { return *reinterpret_cast<const RatesInfo*>(lParam); }
 
 // The window's refresh machinery: the worker threads, the one client they share with its sockets
 // and the clock, and the rule that one refresh runs at a time. Threads are never killed: Stop
@@ -36,6 +40,11 @@ class RefreshWorker {
 
   // The window that refreshes report to; set before the first Start.
   void ReportTo(HWND window) { m_view.m_window = window; }
+
+  // Whether this build takes only signed rates (it has a rates key).
+  bool TakesSignedRates() const { return m_signedRates.key.has_value(); }
+  // The date and source of the rates the window starts with; set before the first Start.
+  void HoldRatesInfo(const std::optional<RatesInfo>& info) { m_signedRates.held = info; }
 
   // Starts one refresh; a start while one runs is dropped by the worker, and none starts once
   // Stop has begun.
@@ -57,6 +66,7 @@ class RefreshWorker {
     void ShowRates(const RateTable& rates) override;
     void ShowLastUpdated(const SystemTime& time) override;
     void UpdateReady() override;
+    void ShowRatesInfo(const RatesInfo& info) override;
 
     HWND m_window = nullptr;
   };
@@ -65,6 +75,7 @@ class RefreshWorker {
   SharedRates& m_rates;
   RefreshGate m_gate;  // the refresh busy flag, and the update once one waits
   std::unique_ptr<SocketApi> m_sockets = MakePlatformSockets();
+  SignedRatesState m_signedRates;  // before the client, whose configuration names the key
   RatesClient m_client;
   SystemLocalClock m_clock;
   WindowView m_view;

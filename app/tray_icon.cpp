@@ -38,6 +38,18 @@ BOOL ShowTrayBalloon(HWND window, const char* tip) {
   return Shell_NotifyIconA(NIM_MODIFY, &record);
 }
 
+NOTIFYICONDATAA TrayTipRecord(HWND window, const char* tip) {
+  NOTIFYICONDATAA record = Record(window);
+  record.uFlags = NIF_TIP;  // with NIF_INFO the shell would show the balloon again
+  lstrcpynA(record.szTip, tip, sizeof record.szTip);
+  return record;
+}
+
+BOOL ShowTrayTip(HWND window, const char* tip) {
+  NOTIFYICONDATAA record = TrayTipRecord(window, tip);
+  return Shell_NotifyIconA(NIM_MODIFY, &record);
+}
+
 bool OnTrayNotify(HWND window, LPARAM mouseMessage, bool visible) {
   if (mouseMessage != WM_LBUTTONDBLCLK) return visible;
   ShowWindow(window, visible ? SW_HIDE : SW_RESTORE);

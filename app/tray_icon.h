@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 // The notification-area icon of the window, in the version-2 record that the shell knows
 // since Windows 2000 (balloon fields, no GUID).
 inline constexpr UINT WM_TRAYNOTIFY = 0x0401;
@@ -15,6 +17,11 @@ BOOL ShowTrayIcon(HWND window, HICON icon, bool show);
 
 // Pops the balloon over the icon with `tip` as the icon's tip text.
 BOOL ShowTrayBalloon(HWND window, const char* tip);
+
+// Sets the icon's tip text alone (NIF_TIP): no balloon is shown.
+BOOL ShowTrayTip(HWND window, const char* tip);
+// The record that ShowTrayTip gives the shell.
+NOTIFYICONDATAA TrayTipRecord(HWND window, const char* tip);
 
 // The icon's callback: a double click hides a visible window and restores a hidden one;
 // every other mouse message does nothing. Returns whether the window is now visible.

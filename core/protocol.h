@@ -9,15 +9,17 @@
 // little-endian int32 (command, argument), and a raw little-endian reply of known length.
 inline constexpr std::uint16_t RATES_PORT = 9000;
 
-inline constexpr std::int32_t CMD_GET_RATES = 1;        // argument 1; reply: RateTable, 72 bytes
-inline constexpr std::int32_t CMD_GET_UPDATE_FILE = 2;  // argument 0; reply: the file, then close
-inline constexpr std::int32_t CMD_GET_VERSION = 3;      // argument 1; reply: float32 version
-inline constexpr std::int32_t CMD_GET_UPDATE_SIZE = 4;  // argument 1; reply: int32 file size
+inline constexpr std::int32_t CMD_GET_RATES = 1;         // argument 1; reply: RateTable, 72 bytes
+inline constexpr std::int32_t CMD_GET_UPDATE_FILE = 2;   // argument 0; reply: the file, then close
+inline constexpr std::int32_t CMD_GET_VERSION = 3;       // argument 1; reply: float32 version
+inline constexpr std::int32_t CMD_GET_UPDATE_SIZE = 4;   // argument 1; reply: int32 file size
+inline constexpr std::int32_t CMD_GET_SIGNED_RATES = 5;  // argument 1; reply: the signed rates record, 160 bytes
 
 inline constexpr int REQUEST_BYTES = 8;
 inline constexpr int RATES_REPLY_BYTES = static_cast<int>(RATE_TABLE_BYTES);
 inline constexpr int VERSION_REPLY_BYTES = 4;
 inline constexpr int SIZE_REPLY_BYTES = 4;
+inline constexpr int SIGNED_RATES_REPLY_BYTES = 160;
 
 // The version of the released library, and what services answer when they offer nothing; in
 // little-endian order the bytes CD CC 8C 3F. A library built as another version says so in its

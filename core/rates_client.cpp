@@ -145,6 +145,14 @@ bool RatesClient::IsRefused(float version) const {
   return m_config.refusedUpdates && IsListedVersion(m_config.refusedUpdates(), version);
 }
 
+bool RatesClient::FetchRatesRecord(RatesRecordBytes& record) {
+  static_assert(SIGNED_RATES_REPLY_BYTES == RATES_RECORD_BYTES);
+  RatesRecordBytes reply{};
+  if (!Query(CMD_GET_SIGNED_RATES, 1, reply.data(), SIGNED_RATES_REPLY_BYTES)) return false;
+  record = reply;
+  return true;
+}
+
 bool RatesClient::UpdateFetcher() {
   // Nowhere to put a library, or no key to check one with: nothing is downloaded at all.
   if (m_config.libraryPath.empty() || !m_config.updateKey) return false;

@@ -8,6 +8,8 @@
 
 #include "currency.h"
 #include "protocol.h"
+#include "rates_key.h"
+#include "rates_record.h"
 #include "socket_api.h"
 #include "socket_wait.h"
 #include "update_key.h"
@@ -32,6 +34,8 @@ struct ClientConfig {
   // The versions that the launcher could not put in place in this run of the process, separated
   // by ";" ("*": any). Asked at every update check; none of them is downloaded.
   std::function<std::string()> refusedUpdates;
+  // The key that the service signs the rates with; with one, only signed rates are taken.
+  std::optional<UpdateKey> ratesKey = BuildRatesKey();
 };
 
 // Why the last command failed, for people who run a service; the program itself only needs
@@ -77,6 +81,8 @@ class RatesClient {
   bool FetchRates(RateTable& rates);
   bool FetchVersion(float& version);
   bool FetchUpdateSize(std::int32_t& size);
+  // The signed rates record as it came, unchecked; untouched unless all 160 bytes arrived.
+  bool FetchRatesRecord(RatesRecordBytes& record);
 
   // True when the service offers a newer version and its library now waits next to the running
   // one under the update file name: downloaded completely, flushed to disk, signed with the
@@ -92,6 +98,7 @@ class RatesClient {
   void Abort();
 
   ClientError LastError() const { return m_lastError; }
+  const ClientConfig& Config() const { return m_config; }
 
  private:
   bool Query(std::int32_t command, std::int32_t argument, std::uint8_t* reply, int length);

@@ -1,7 +1,27 @@
 #include "refresh_cycle.h"
 
+#include "rates_record.h"
 #include "rates_snapshot.h"
 #include "scope_exit.h"
+
+namespace {
+
+enum class SignedFetch { Taken, Failed, Refused };
+
+// A record is taken only whole, by the rates key, and no older than the rates held: a replayed
+// old record cannot turn the board back.
+SignedFetch FetchSignedRates(RatesClient& client, const SignedRatesState& state, RatesSnapshot& snapshot,
+                             RatesInfo& info) {
+  RatesRecordBytes bytes{};
+  if (!client.FetchRatesRecord(bytes)) return SignedFetch::Failed;
+  const auto record = VerifiedRatesRecord(bytes, *state.key);
+  if (!record || (state.held && record->info.date < state.held->date)) return SignedFetch::Refused;
+  snapshot.rates = record->rates;
+  info = record->info;
+  return SignedFetch::Taken;
+}
+
+}  // namespace
 
 RefreshOutcome RunRefresh(const RefreshParts& parts) {
   if (!parts.gate.TryBegin()) return RefreshOutcome::Dropped;
@@ -15,11 +35,27 @@ RefreshOutcome RunRefresh(const RefreshParts& parts) {
     return RefreshOutcome::UpdateTaken;
   }
   RatesSnapshot snapshot;
-  if (!parts.client.FetchRates(snapshot.rates)) return RefreshOutcome::FetchFailed;
+  std::optional<RatesInfo> info;
+  if (parts.signedRates && parts.signedRates->key) {
+    RatesInfo fetched;
+    const SignedFetch fetch = FetchSignedRates(parts.client, *parts.signedRates, snapshot, fetched);
+    if (fetch == SignedFetch::Failed) return RefreshOutcome::FetchFailed;
+    if (fetch == SignedFetch::Refused) return RefreshOutcome::RecordRefused;
+    info = fetched;
+  } else if (!parts.client.FetchRates(snapshot.rates)) {
+    return RefreshOutcome::FetchFailed;
+  }
 
   parts.view.ShowRates(snapshot.rates);
   parts.rates.Store(snapshot.rates);
-  SaveRatesSnapshot(parts.store, parts.clock, snapshot);  // a failed write changes nothing shown
+  // A failed write changes nothing shown. The date goes after the snapshot and only with it: a
+  // cut between the two leaves an older date beside newer rates, never a newer one beside old.
+  const bool saved = SaveRatesSnapshot(parts.store, parts.clock, snapshot);
+  if (info) {
+    if (saved) SaveRatesInfo(parts.store, *info);
+    parts.signedRates->held = info;
+  }
   parts.view.ShowLastUpdated(snapshot.lastUpdate);
+  if (info) parts.view.ShowRatesInfo(*info);
   return RefreshOutcome::Refreshed;
 }

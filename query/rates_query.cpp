@@ -9,6 +9,11 @@
 #include "currency.h"
 #include "display_format.h"
 #include "rates_client.h"
+#include "rates_record.h"
+
+#ifndef _WIN32
+#include "update_signer.h"
+#endif
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -24,10 +29,10 @@ std::optional<std::uint16_t> ParsePort(const std::string& text) {
   return static_cast<std::uint16_t>(value);
 }
 
-// The command line, parsed into `config`.
-void Describe(CLI::App& app, ClientConfig& config) {
+// The command line, parsed into `config` and `ratesKeyPath`.
+void Describe(CLI::App& app, ClientConfig& config, std::string& ratesKeyPath) {
   app.description(
-      "usage: orvane-rates-query [--host HOST] [--port PORT]\n"
+      "usage: orvane-rates-query [--host HOST] [--port PORT] [--rates-key PUBLIC.pem]\n"
       "  Prints the version and update size the service offers and its eighteen rates.\n");
   app.formatter(std::make_shared<HelpLayout>());
   app.set_help_flag();
@@ -44,6 +49,14 @@ void Describe(CLI::App& app, ClientConfig& config) {
             return ParsePort(text) ? std::string() : "the port must be a number from 1 to 65535";
           },
           ""));
+#ifndef _WIN32
+  app.add_option("--rates-key", ratesKeyPath,
+                 "ask for the signed rates (command 5) and check them with this public\n"
+                 "key: prints their date, their source and whether the signature is good")
+      ->type_name("PUBLIC.pem");
+#else
+  (void)ratesKeyPath;
+#endif
   app.set_help_flag("-h,--help", "this text");
 }
 
@@ -58,12 +71,34 @@ std::string Shortest(float value) {
   return std::string(text, result.ptr);
 }
 
+// The signed record: its date and source, whether it verifies, and its rates into `rates`.
+int CheckSignedRates(RatesClient& client, const UpdateKey& key, RateTable& rates) {
+  RatesRecordBytes bytes{};
+  if (!client.FetchRatesRecord(bytes)) return Failure("signed rates", client);
+  const auto record = ParseRatesRecord(bytes);
+  if (!record) {
+    std::fprintf(stderr, "orvane-rates-query: signed rates: %s\n", DescribeRecordCheck(RecordCheck::Malformed));
+    return 1;
+  }
+  std::printf("rates of %s from the %s (%s)\n", FormatIsoDate(record->info.date).c_str(), BankName(record->info.bank),
+              BankCode(record->info.bank));
+  const RecordCheck check = CheckRatesRecord(bytes, key);
+  if (check != RecordCheck::Valid) {
+    std::printf("signature refused: %s (key id %s)\n", DescribeRecordCheck(check), FormatKeyId(record->keyId).c_str());
+    return 1;
+  }
+  std::printf("signature good (key id %s)\n", FormatKeyId(record->keyId).c_str());
+  rates = record->rates;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ClientConfig config;
+  std::string ratesKeyPath;
   CLI::App app;
-  Describe(app, config);
+  Describe(app, config, ratesKeyPath);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -78,6 +113,17 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  std::optional<UpdateKey> ratesKey;
+#ifndef _WIN32
+  if (!ratesKeyPath.empty()) {
+    std::string error;
+    ratesKey = ReadPublicKeyPem(ratesKeyPath, error);
+    if (!ratesKey) {
+      std::fprintf(stderr, "orvane-rates-query: --rates-key %s: %s\n", ratesKeyPath.c_str(), error.c_str());
+      return 2;
+    }
+  }
+#endif
 #ifdef _WIN32
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
@@ -95,11 +141,13 @@ int main(int argc, char** argv) {
     status = Failure("version", client);
   } else if (!client.FetchUpdateSize(size)) {
     status = Failure("update size", client);
-  } else if (!client.FetchRates(rates)) {
+  } else if (!ratesKey && !client.FetchRates(rates)) {
     status = Failure("rates", client);
   } else {
     std::printf("version %s\nupdate size %ld\n", Shortest(version).c_str(), static_cast<long>(size));
-    for (int i = 0; i < RATE_COUNT; ++i) std::printf("%-6s %s\n", CurrencyCodes[i], FormatRate(rates[i]).c_str());
+    if (ratesKey) status = CheckSignedRates(client, *ratesKey, rates);
+    if (status == 0)
+      for (int i = 0; i < RATE_COUNT; ++i) std::printf("%-6s %s\n", CurrencyCodes[i], FormatRate(rates[i]).c_str());
   }
 #ifdef _WIN32
   WSACleanup();

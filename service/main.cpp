@@ -5,6 +5,7 @@
 
 #include "file_io.h"
 #include "rates_file.h"
+#include "rates_info.h"
 #include "rates_server.h"
 #include "service_log.h"
 #include "service_options.h"
@@ -20,7 +21,9 @@ int CheckRatesFile(const std::string& path) {
     std::fprintf(stderr, "%s: refused (%s)\n", path.c_str(), bytes ? file.error.c_str() : "cannot read");
     return 1;
   }
-  std::printf("%s: rates of %s\n", path.c_str(), file.date.c_str());
+  const RatesBank bank = file.source == RatesSource::EuropeanCentralBank ? RatesBank::EuropeanCentralBank
+                                                                         : RatesBank::NationalBankOfRomania;
+  std::printf("%s: rates of %s from the %s (%s)\n", path.c_str(), file.date.c_str(), BankName(bank), BankCode(bank));
   for (int i = 0; i < RATE_COUNT; ++i) std::printf("%-6s %.5f\n", CurrencyCodes[i], static_cast<double>(file.rates[i]));
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
 #include "file_io.h"
@@ -13,6 +14,7 @@
 #include "rates_file.h"
 #include "rates_health.h"
 #include "service_log.h"
+#include "signed_rates.h"
 #include "update_offer.h"
 
 namespace {
@@ -75,7 +77,7 @@ bool RatesServer::Start() {
     m_signals.add(SIGHUP);
     WaitForSignal();
   }
-  if (!ReloadRates(true)) return false;
+  if (!LoadRatesKey() || !ReloadRates(true)) return false;
   if (m_options.offerVersion && !ReloadOffer()) return false;
   Publish();
   for (const ListenAddress& address : m_options.listen)
@@ -87,7 +89,10 @@ bool RatesServer::Start() {
     std::string reason = error ? "not an IP address" : "";
     m_metrics = std::make_unique<MetricsEndpoint>(
         m_io, [this] { return Metrics(); },
-        [this] { return RatesHealth(m_rates ? m_ratesDate : std::string(), Today(), m_options.maxRatesAgeDays); });
+        [this] {
+          return m_rates ? RatesHealth(m_ratesDate, RatesAgeDays(), m_options.maxRatesAgeDays)
+                         : RatesHealth({}, std::nullopt, m_options.maxRatesAgeDays);
+        });
     if (error || !m_metrics->Listen(endpoint, reason)) {
       LogLine(LogPriority::Error,
               "cannot serve metrics on " + address.host + ":" + std::to_string(address.port) + ": " + reason);
@@ -216,6 +221,7 @@ void RatesServer::WatchRatesFile() {
   m_pollTimer.async_wait([this](std::error_code error) {
     if (error || m_stopping) return;
     if (ReloadRates(false)) Publish();
+    WarnIfRatesOld();
     WatchRatesFile();
   });
 }
@@ -233,7 +239,7 @@ std::string RatesServer::Metrics() const { return PrometheusText(View()); }
 
 StatsView RatesServer::View() const {
   return {m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f,
-          m_metrics ? m_metrics->Refused() : 0};
+          m_metrics ? m_metrics->Refused() : 0, RatesAgeDays()};
 }
 
 // True when new rates were taken. A file that is missing, incomplete or invalid is logged once
@@ -266,6 +272,12 @@ bool RatesServer::ReloadRates(bool force) {
     file = ParseRatesFile(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
   else
     file.error = "read error";
+  // Signed once per load, never per request.
+  std::optional<RatesRecordBytes> signedRates;
+  if (file.ok && m_ratesKey) {
+    signedRates = SignRatesFile(file, *m_ratesKey, file.error);
+    file.ok = signedRates.has_value();
+  }
   if (!file.ok) {
     LogLine(Trouble(),
             "rates: " + path + " refused (" + file.error + ")" + (m_rates ? "; still serving " + m_ratesDate : ""));
@@ -273,7 +285,11 @@ bool RatesServer::ReloadRates(bool force) {
   }
   m_rates = file.rates;
   m_ratesDate = file.date;
-  LogLine("rates: serving " + file.date + " from " + path + " (" + SourceName(file.source) + ")");
+  m_signedRates = signedRates;
+  LogLine("rates: serving " + file.date + " from " + path + " (" + SourceName(file.source) + ")" +
+          (m_signedRates ? ", signed" : ""));
+  m_oldRatesWarned.reset();  // new rates: a new warning when they are old too
+  WarnIfRatesOld();
   if (!file.lacking.empty()) {
     std::string lacking;
     for (int index : file.lacking) lacking += std::string(lacking.empty() ? "" : ", ") + CurrencyCodes[index];
@@ -304,4 +320,44 @@ bool RatesServer::ReloadOffer() {
   return true;
 }
 
-void RatesServer::Publish() { m_context->content = MakeServedContent(*m_rates, m_offer, m_offerCopy); }
+void RatesServer::Publish() { m_context->content = MakeServedContent(*m_rates, m_offer, m_offerCopy, m_signedRates); }
+
+bool RatesServer::LoadRatesKey() {
+  if (m_options.ratesKeyPath.empty()) return true;
+  std::string error;
+  m_ratesKey = SigningKey::ReadPem(m_options.ratesKeyPath, error);
+  if (!m_ratesKey) {
+    LogLine("rates key: " + m_options.ratesKeyPath + ": " + error);
+    return false;
+  }
+  const auto keyId = KeyIdOf(m_ratesKey->PublicKey());
+  LogLine("rates key: " + m_options.ratesKeyPath + ", key id " + (keyId ? FormatKeyId(*keyId) : "?") +
+          "; command 5 answers with the signed rates");
+  return true;
+}
+
+std::optional<std::uint32_t> RatesServer::Today() const {
+  if (m_options.today) return m_options.today;
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr) return std::nullopt;
+  return MakeRatesDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+std::optional<std::int64_t> RatesServer::RatesAgeDays() const {
+  const auto date = ParseIsoDate(m_ratesDate);
+  const auto today = Today();
+  if (!date || !today) return std::nullopt;
+  return DaysOld(*date, LocalTime{static_cast<int>(*today / 10000), static_cast<int>(*today / 100 % 100),
+                                  static_cast<int>(*today % 100)});
+}
+
+// Once a day while the rates served are old: the bank's daily download has been failing.
+void RatesServer::WarnIfRatesOld() {
+  const auto age = RatesAgeDays();
+  const auto today = Today();
+  if (!age || !today || *age <= OLD_RATES_DAYS || m_oldRatesWarned == today) return;
+  m_oldRatesWarned = today;
+  LogLine("rates: warning: serving the rates of " + m_ratesDate + ", " + std::to_string(*age) +
+          " days older than today (" + FormatIsoDate(*today) + "); is the daily download failing?");
+}

@@ -13,6 +13,7 @@
 #include "metrics_endpoint.h"
 #include "served_content.h"
 #include "service_options.h"
+#include "update_signer.h"
 
 class PrivateFile;
 
@@ -55,6 +56,10 @@ class RatesServer {
   bool ReloadRates(bool force);
   bool ReloadOffer();
   void Publish();
+  bool LoadRatesKey();
+  std::optional<std::uint32_t> Today() const;
+  std::optional<std::int64_t> RatesAgeDays() const;
+  void WarnIfRatesOld();
 
   // The loop is the first member and so the last to go: whatever it still holds (connections
   // among them) goes with it, after everything else here. Connections own their context
@@ -74,6 +79,9 @@ class RatesServer {
   std::optional<FileStamp> m_ratesStamp;
   std::optional<RateTable> m_rates;
   std::string m_ratesDate;
+  std::optional<SigningKey> m_ratesKey;
+  std::optional<RatesRecordBytes> m_signedRates;  // of m_rates, when there is a rates key
+  std::optional<std::uint32_t> m_oldRatesWarned;  // the day the last warning about old rates was logged
   std::optional<UpdateOffer> m_offer;
   std::shared_ptr<const PrivateFile> m_offerCopy;
 };

@@ -3,8 +3,10 @@
 #include "byte_order.h"
 
 std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, const std::optional<UpdateOffer>& offer,
-                                                       std::shared_ptr<const PrivateFile> fileCopy) {
+                                                       std::shared_ptr<const PrivateFile> fileCopy,
+                                                       const std::optional<RatesRecordBytes>& signedRates) {
   auto content = std::make_shared<ServedContent>();
+  content->signedRates = signedRates;
   EncodeRateTable(rates, content->rates);
   StoreFloat(content->version.data(), offer ? offer->version : CLIENT_VERSION);
   content->file = offer && offer->file ? offer->file : std::make_shared<const std::vector<std::uint8_t>>();
@@ -17,7 +19,7 @@ Answer AnswerRequest(std::span<const std::uint8_t, REQUEST_BYTES> request, const
   Answer answer;
   answer.command = LoadI32(request.data());
   const std::int32_t argument = LoadI32(request.data() + 4);
-  // The client sends exactly these four requests; anything else is not ours to guess at.
+  // The client sends exactly these requests; anything else is not ours to guess at.
   switch (answer.command) {
     case CMD_GET_RATES:
       answer.valid = argument == 1;
@@ -34,6 +36,10 @@ Answer AnswerRequest(std::span<const std::uint8_t, REQUEST_BYTES> request, const
     case CMD_GET_UPDATE_SIZE:
       answer.valid = argument == 1;
       answer.bytes = content.size;
+      break;
+    case CMD_GET_SIGNED_RATES:
+      answer.valid = argument == 1 && content.signedRates.has_value();
+      if (answer.valid) answer.bytes = *content.signedRates;
       break;
     default:
       break;

@@ -9,6 +9,7 @@
 
 #include "currency.h"
 #include "protocol.h"
+#include "rates_record.h"
 
 class PrivateFile;
 
@@ -27,16 +28,19 @@ struct ServedContent {
   std::array<std::uint8_t, SIZE_REPLY_BYTES> size{};
   std::shared_ptr<const std::vector<std::uint8_t>> file;  // never null; empty without an offer
   std::shared_ptr<const PrivateFile> fileCopy;  // the same bytes as `file`, for sending without a copy; may be null
+  std::optional<RatesRecordBytes> signedRates;  // without a rates key, none: the command is closed
 };
 
 // Without an offer the version is CLIENT_VERSION, so that clients never ask for a file.
-// `fileCopy`, when given, holds the offer's bytes.
+// `fileCopy`, when given, holds the offer's bytes; `signedRates`, the record of the same rates.
 std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, const std::optional<UpdateOffer>& offer,
-                                                       std::shared_ptr<const PrivateFile> fileCopy = nullptr);
+                                                       std::shared_ptr<const PrivateFile> fileCopy = nullptr,
+                                                       const std::optional<RatesRecordBytes>& signedRates = {});
 
 // What to send for one 8-byte request: the reply bytes (inside `content`), after which the
 // service closes the connection. An invalid request, any command or argument other than the
-// client's four, gets no reply at all: `valid` is false and the connection is closed.
+// client's five (the signed rates only from a service with a rates key), gets no reply at all: `valid` is false and the
+// connection is closed.
 struct Answer {
   bool valid = false;
   std::int32_t command = 0;

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "help_layout.h"
+#include "rates_info.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ the service closes the connection.
   command 3, argument 1: the offered client version, float32 (1.1 when nothing is offered)
   command 4, argument 1: the size of the offered library, int32 (0 when nothing is offered)
   command 2, argument 0: the offered library's bytes
+  command 5, argument 1: the signed rates record, 160 bytes (only with --rates-key)
 Any other request is closed without a reply.
 )";
 
@@ -58,7 +60,7 @@ constexpr const char* FOOTER = R"(
 Logs go to stderr, one line per connection: peer, command, bytes sent, time, outcome.
 SIGTERM and SIGINT stop the service (exit status 0); SIGHUP reloads the rates and the offer.
 When stderr is the journal (JOURNAL_STREAM is set), lines carry a syslog priority instead of a
-time stamp. For tests, ORVANE_TODAY=YYYY-MM-DD sets the day that /health ages the rates from.
+time stamp.
 )";
 
 // The service's command line; parses into `options`.
@@ -110,6 +112,16 @@ void Describe(CLI::App& app, ServiceOptions& options) {
             "offer the library only when its signature is good for this key,\n"
             "checked at start and at every reload of the offer",
             options.offerKeyPath, text, "a file");
+  AddParsed(app, "--rates-key", "KEY.pem",
+            "sign the rates with this private P-256 key (PEM) and answer command 5\n"
+            "with the signed record of their date, source and rates; without it\n"
+            "command 5 is closed without a reply",
+            options.ratesKeyPath, text, "a file");
+  AddParsed(
+      app, "--today", "YYYY-MM-DD",
+      "for tests: take this date as today for the rates' age (default: the\n"
+      "local date of the machine)",
+      options.today, [](const std::string& value) { return ParseIsoDate(value); }, "wants a date YYYY-MM-DD");
   app.add_flag("--quiet", options.quiet, "no line per connection (start, reloads and errors are still logged)");
   AddParsed(app, "--request-timeout", "S", "seconds a client has to send its 8 bytes (default 5)",
             options.requestTimeout, ParseSeconds, "wants a number of seconds");
@@ -156,8 +168,8 @@ void Describe(CLI::App& app, ServiceOptions& options) {
       },
       "wants [ADDRESS:]PORT");
   AddParsed(app, "--check", "FILE",
-            "only check a rates file: print the day and the rates it would serve and\n"
-            "exit with 0, or say why it would be refused and exit with 1 (for a\n"
+            "only check a rates file: print the day, the source and the rates it\n"
+            "would serve and exit with 0, or say why it would be refused and exit with 1 (for a\n"
             "download job, before it moves a new file into place)",
             options.checkPath, text, "a file");
   app.set_help_flag("-h,--help", "this text");

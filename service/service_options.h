@@ -18,7 +18,9 @@ struct ServiceOptions {
   std::string checkPath;  // --check: only say whether this file would be served
   std::optional<float> offerVersion;
   std::string offerPath;
-  std::string offerKeyPath;  // --offer-key: the offer's signature must be good for this key
+  std::string offerKeyPath;            // --offer-key: the offer's signature must be good for this key
+  std::string ratesKeyPath;            // --rates-key: the private key that signs the rates record
+  std::optional<std::uint32_t> today;  // --today, for tests: the date taken as today, YYYYMMDD
   bool quiet = false;
   std::chrono::milliseconds requestTimeout{5000};
   std::chrono::milliseconds transferTimeout{120000};

@@ -57,7 +57,7 @@ const char* OutcomeLabel(Outcome outcome) {
 }
 
 const char* CommandLabel(std::size_t slot) {
-  static constexpr const char* LABELS[COMMAND_SLOTS] = {"none", "rates", "file", "version", "size"};
+  static constexpr const char* LABELS[COMMAND_SLOTS] = {"none", "rates", "file", "version", "size", "signed_rates"};
   return LABELS[slot];
 }
 
@@ -72,6 +72,8 @@ std::size_t CommandSlot(std::int32_t command, bool valid) {
       return 3;
     case CMD_GET_UPDATE_SIZE:
       return 4;
+    case CMD_GET_SIGNED_RATES:
+      return 5;
     default:
       return 0;
   }
@@ -99,6 +101,7 @@ std::string StatsLine(const StatsView& view) {
   line += " offer " + (view.offeredVersion != 0 ? Number(view.offeredVersion) : std::string("none"));
   line += " refused_per_peer " + std::to_string(view.counters.refusedPerPeer);
   line += " refused_metrics " + std::to_string(view.metricsRefused);
+  if (view.ratesAgeDays) line += " rates_age_days " + std::to_string(*view.ratesAgeDays);
   return line;
 }
 
@@ -134,6 +137,9 @@ std::string PrometheusText(const StatsView& view) {
       "# HELP orvane_rates_info The day of the rates being served.\n# TYPE orvane_rates_info gauge\n"
       "orvane_rates_info{date=\"" +
       LabelValue(view.ratesDate) + "\"} 1\n";
+  if (view.ratesAgeDays)
+    metric("orvane_rates_age_days", "gauge", "Days from the date of the rates being served to today.",
+           std::to_string(*view.ratesAgeDays));
   metric("orvane_offered_version", "gauge", "The client version offered as an update; 0 when none is.",
          Number(view.offeredVersion));
   return text;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // How a connection ended, for the log line and the counters.
@@ -23,9 +24,9 @@ const char* DescribeOutcome(Outcome outcome);
 // The short label of the counters.
 const char* OutcomeLabel(Outcome outcome);
 
-// Requests counted by command: the client's four, and "none" for a connection that never sent a
+// Requests counted by command: the client's five, and "none" for a connection that never sent a
 // valid one.
-inline constexpr std::size_t COMMAND_SLOTS = 5;
+inline constexpr std::size_t COMMAND_SLOTS = 6;
 const char* CommandLabel(std::size_t slot);
 std::size_t CommandSlot(std::int32_t command, bool valid);
 
@@ -44,8 +45,9 @@ struct StatsView {
   const ServiceCounters& counters;
   std::size_t open = 0;
   std::string ratesDate;
-  float offeredVersion = 0;          // 0: nothing offered
-  std::uint64_t metricsRefused = 0;  // scrapes closed at once: the metrics endpoint was full
+  float offeredVersion = 0;                  // 0: nothing offered
+  std::uint64_t metricsRefused = 0;          // scrapes closed at once: the metrics endpoint was full
+  std::optional<std::int64_t> ratesAgeDays;  // from the rates' date to today; none when unknown
 };
 
 // One line of counters for the log: non-zero connection counts only, then the totals.

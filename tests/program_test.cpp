@@ -32,11 +32,12 @@ using Requests = std::vector<std::vector<std::uint8_t>>;
 const std::vector<std::uint8_t> VERSION_REQUEST = {3, 0, 0, 0, 1, 0, 0, 0};
 const std::vector<std::uint8_t> SIZE_REQUEST = {4, 0, 0, 0, 1, 0, 0, 0};
 const std::vector<std::uint8_t> FILE_REQUEST = {2, 0, 0, 0, 0, 0, 0, 0};
-const std::vector<std::uint8_t> RATES_REQUEST = {1, 0, 0, 0, 1, 0, 0, 0};
+const std::vector<std::uint8_t> RATES_REQUEST = ProgramRatesRequest();
 
 class ProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    if (!CanServeProgramRates()) GTEST_SKIP() << "this build has only the public half of its rates key";
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Brennik Software");
     folder.Place(ORVANE_LIBRARY, "BrennikDll.dll");
   }
@@ -44,14 +45,14 @@ class ProgramTest : public ::testing::Test {
 
   void ServeRates() {
     service.SetReply(CMD_GET_VERSION, {FloatBytes(CLIENT_VERSION)});
-    service.SetReply(CMD_GET_RATES, {RatesBytes(ServiceRates())});
+    ServeProgramRates(service, ServiceRates());
   }
 
   void OfferUpdate(const std::vector<std::uint8_t>& file, FakeReply transfer) {
     service.SetReply(CMD_GET_VERSION, {FloatBytes(1.2f)});
     service.SetReply(CMD_GET_UPDATE_SIZE, {Int32Bytes(static_cast<std::int32_t>(file.size()))});
     service.SetReply(CMD_GET_UPDATE_FILE, std::move(transfer));
-    service.SetReply(CMD_GET_RATES, {RatesBytes(ServiceRates())});
+    ServeProgramRates(service, ServiceRates());
   }
 
   // The board of a started program, once it is on screen.

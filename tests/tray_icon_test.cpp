@@ -54,4 +54,23 @@ TEST(TrayIcon, IconAndBalloonWithAnOverlongTip) {
   DestroyWindow(window);
 }
 
+TEST(TrayIcon, TipOfTheRatesGoesAloneSoThatNoBalloonComesBack) {
+  HWND window = CreateVisibleWindow();
+  const NOTIFYICONDATAA record = TrayTipRecord(window, "Orvane: rates of 08/12/2026 (5 days old)");
+  EXPECT_EQ(record.cbSize, NOTIFYICONDATAA_V2_SIZE);
+  EXPECT_EQ(record.uFlags, static_cast<UINT>(NIF_TIP));  // NIF_INFO would pop the balloon again
+  EXPECT_EQ(record.hWnd, window);
+  EXPECT_EQ(record.uID, 0u);
+  EXPECT_STREQ(record.szTip, "Orvane: rates of 08/12/2026 (5 days old)");
+  EXPECT_STREQ(record.szInfo, "");
+  EXPECT_STREQ(TrayTipRecord(window, std::string(1000, 'x').c_str()).szTip, std::string(127, 'x').c_str());
+
+  HICON icon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  ASSERT_TRUE(ShowTrayIcon(window, icon, true));
+  EXPECT_TRUE(ShowTrayTip(window, "Orvane: rates of 08/12/2026"));
+  EXPECT_TRUE(ShowTrayIcon(window, icon, false));
+  EXPECT_FALSE(ShowTrayTip(window, "Orvane: rates of 08/12/2026"));  // no icon, nothing to change
+  DestroyWindow(window);
+}
+
 }  // namespace

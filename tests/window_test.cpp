@@ -317,31 +317,13 @@ TEST_F(WindowTest, ListsMeasureTwentyPixelItemsAndCarryTheTooltip) {
     EXPECT_FALSE(GetWindowLongA(combo, GWL_STYLE) & CBS_HASSTRINGS);
   }
 
-  struct Found {
-    HWND tooltip = nullptr;
-  } found;
-  EnumThreadWindows(
-      GetWindowThreadProcessId(host.Window(), nullptr),
-      [](HWND window, LPARAM out) {
-        char name[32] = {};
-        GetClassNameA(window, name, sizeof name);
-        if (std::string(name) != "tooltips_class32") return TRUE;
-        reinterpret_cast<Found*>(out)->tooltip = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  ASSERT_TRUE(found.tooltip);
-  EXPECT_EQ(SendMessageA(found.tooltip, TTM_GETTOOLCOUNT, 0, 0), 2);
-  for (int id : {IDC_FROM_COMBO, IDC_TO_COMBO}) {
-    char text[80] = {};
-    TOOLINFOA tool{};
-    tool.cbSize = TTTOOLINFOA_V2_SIZE;
-    tool.hwnd = host.Window();
-    tool.uId = reinterpret_cast<UINT_PTR>(host.Item(id));
-    tool.lpszText = text;
-    SendMessageA(found.tooltip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
-    EXPECT_STREQ(text, "Click here to change curency...") << id;
-  }
+  HWND tooltip = FindTooltip(host.Window());
+  ASSERT_TRUE(tooltip);
+  EXPECT_EQ(SendMessageA(tooltip, TTM_GETTOOLCOUNT, 0, 0), 3);  // the two lists and the "Last Updated" line
+  for (int id : {IDC_FROM_COMBO, IDC_TO_COMBO})
+    EXPECT_EQ(ToolText(tooltip, host.Window(), reinterpret_cast<UINT_PTR>(host.Item(id))),
+              "Click here to change curency...")
+        << id;
 }
 
 TEST_F(WindowTest, CentresOnTheWorkAreaSizeWithoutAddingItsOrigin) {

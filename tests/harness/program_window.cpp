@@ -1,10 +1,17 @@
+// clang-format off
+#include <winsock2.h>  // before windows.h, which program_window.h brings; the fake service needs it
+// clang-format on
 #include "program_window.h"
 
 #include <span>
 
 #include "byte_order.h"
 #include "display_format.h"
+#include "fake_rates_service.h"
+#include "protocol.h"
+#include "rates_key.h"
 #include "resource.h"
+#include "test_signing.h"
 
 namespace {
 
@@ -76,3 +83,17 @@ std::vector<std::uint8_t> RatesBytes(const RateTable& rates) {
   EncodeRateTable(rates, std::span<std::uint8_t, RATE_TABLE_BYTES>(bytes.data(), RATE_TABLE_BYTES));
   return bytes;
 }
+
+std::vector<std::uint8_t> ProgramRatesRequest() {
+  const Request request = EncodeRequest(BuildRatesKey() ? CMD_GET_SIGNED_RATES : CMD_GET_RATES, 1);
+  return {request.begin(), request.end()};
+}
+
+void ServeProgramRates(FakeRatesService& service, const RateTable& rates, std::uint32_t date) {
+  if (!BuildRatesKey()) return service.SetReply(CMD_GET_RATES, {RatesBytes(rates)});
+  if (!BuildRatesTestKey()) return;  // nothing the program would take
+  const auto record = SignedRatesRecordForTest({date, RatesBank::NationalBankOfRomania}, rates, *BuildRatesTestKey());
+  service.SetReply(CMD_GET_SIGNED_RATES, {{record.begin(), record.end()}});
+}
+
+bool CanServeProgramRates() { return !BuildRatesKey() || BuildRatesTestKey(); }

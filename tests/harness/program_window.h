@@ -11,6 +11,8 @@
 #include "rates_snapshot.h"
 #include "test_support.h"
 
+class FakeRatesService;
+
 using Texts = std::vector<std::string>;
 
 // The board of a process (the dialog with the rate boxes; the launcher's message boxes have
@@ -30,3 +32,13 @@ bool WaitForRates(HWND window, const RateTable& rates);
 RateTable ServiceRates();
 // The 72 bytes of the rates command's reply.
 std::vector<std::uint8_t> RatesBytes(const RateTable& rates);
+
+// The request the program makes for its rates: the signed record where the build has a rates
+// key, the unsigned rates otherwise.
+std::vector<std::uint8_t> ProgramRatesRequest();
+// Scripts `service` to hand out `rates` as the program asks for them: signed with the build's
+// rates key (its private half kept in the build tree) as rates of `date`, or unsigned.
+void ServeProgramRates(FakeRatesService& service, const RateTable& rates, std::uint32_t date = 20261208);
+// Whether this build's program can be served rates by the tests: a build that names only the
+// public half of its rates key cannot.
+bool CanServeProgramRates();

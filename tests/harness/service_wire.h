@@ -8,6 +8,7 @@
 #include "rates_client.h"
 #include "test_sockets.h"
 
+class LoggedProcess;
 class ServiceProcess;
 
 // Talking to the service byte by byte on loopback, for tests that look at the wire.
@@ -40,3 +41,4 @@ double Sample(const std::string& scrape, const std::string& name);
 ClientConfig ConfigFor(const ServiceProcess& service);
 // The rates through the real client.
 bool FetchRates(const ServiceProcess& service, RateTable& rates);
+

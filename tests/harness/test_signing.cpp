@@ -3,8 +3,13 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "rates_key.h"
 #include "update_key.h"
 #include "update_signature.h"
+
+#ifndef ORVANE_RATES_SIGNING_SCALAR_HEX
+#define ORVANE_RATES_SIGNING_SCALAR_HEX ""
+#endif
 
 namespace {
 
@@ -45,4 +50,27 @@ std::vector<std::uint8_t> SignedForTest(std::vector<std::uint8_t> file, const Te
 std::vector<std::uint8_t> SignedLibraryImage(std::size_t size, PeOptions options) {
   options.size = size - SIGNATURE_BLOCK_BYTES;
   return SignedForTest(BuildLibraryImage(options));
+}
+
+RatesRecordBytes SignedRatesRecordForTest(const RatesInfo& info, const RateTable& rates, const TestKey& key) {
+  RatesRecord record;
+  record.info = info;
+  record.rates = rates;
+  const auto keyId = KeyIdOf(key.point);
+  if (!keyId) std::abort();
+  record.keyId = *keyId;
+  const auto digest = Sha256(EncodeSignedPart(info, rates, record.keyId));
+  const auto signature = digest ? SignDigestForTest(*digest, key) : std::nullopt;
+  if (!signature) std::abort();  // a test key that cannot sign is a broken test build
+  record.signature = *signature;
+  return EncodeRatesRecord(record);
+}
+
+const std::optional<TestKey>& BuildRatesTestKey() {
+  static const std::optional<TestKey> key = []() -> std::optional<TestKey> {
+    const std::string_view scalar = ORVANE_RATES_SIGNING_SCALAR_HEX;
+    if (!BuildRatesKey() || scalar.size() != 64) return std::nullopt;
+    return TestKey{FromHex<32>(scalar), *BuildRatesKey()};
+  }();
+  return key;
 }

@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include <optional>
+
 #include "pe_builder.h"
+#include "rates_record.h"
 #include "signature_crypto.h"
 
 // Keys for tests only: they sign nothing outside them.
@@ -21,3 +24,12 @@ std::vector<std::uint8_t> SignedForTest(std::vector<std::uint8_t> file, const Te
 
 // A library of `size` bytes in all, its block included, signed with the test key.
 std::vector<std::uint8_t> SignedLibraryImage(std::size_t size, PeOptions options = {});
+
+// A signed rates record of `info` and `rates` by `key`, made with the platform's own cryptography.
+RatesRecordBytes SignedRatesRecordForTest(const RatesInfo& info, const RateTable& rates,
+                                          const TestKey& key = TEST_UPDATE_KEY);
+
+// The build's rates key with its private half, for tests that play the service: the key pair
+// made in the build tree, or the throwaway test key a release build was given. Nothing when the
+// build has no rates key or only its public half.
+const std::optional<TestKey>& BuildRatesTestKey();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include "test_support.h"
 
 #ifndef ORVANE_LIBRARY
@@ -97,3 +99,48 @@ void SeedSnapshotValue(const void* bytes, DWORD size) {
 }
 
 void ClearSettings() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Brennik Software"); }
+
+void SeedSettingsValue(const char* name, const void* bytes, DWORD size, DWORD type) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, SECTION_KEY, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(bytes), size), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+std::optional<std::vector<BYTE>> SettingsValue(const char* name) {
+  std::vector<BYTE> bytes(256);
+  DWORD size = static_cast<DWORD>(bytes.size());
+  DWORD type = 0;
+  if (RegGetValueA(HKEY_CURRENT_USER, SECTION_KEY, name, RRF_RT_ANY, &type, bytes.data(), &size) != ERROR_SUCCESS ||
+      type != REG_BINARY)
+    return std::nullopt;
+  bytes.resize(size);
+  return bytes;
+}
+
+HWND FindTooltip(HWND window) {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      GetWindowThreadProcessId(window, nullptr),
+      [](HWND candidate, LPARAM out) {
+        char name[32] = {};
+        GetClassNameA(candidate, name, sizeof name);
+        if (std::string(name) != "tooltips_class32") return TRUE;
+        *reinterpret_cast<HWND*>(out) = candidate;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+std::string ToolText(HWND tooltip, HWND owner, UINT_PTR id) {
+  char text[128] = {};
+  TOOLINFOA tool{};
+  tool.cbSize = TTTOOLINFOA_V2_SIZE;
+  tool.hwnd = owner;
+  tool.uId = id;
+  tool.lpszText = text;
+  SendMessageA(tooltip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(&tool));
+  return text;
+}

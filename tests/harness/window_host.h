@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 // Runs BrennikDll.dll as the launcher does: loads it, calls RunBrennikDll on a thread of its own
 // with two auto-reset events, and looks at the window from outside.
@@ -41,3 +43,12 @@ class WindowHost {
 // The real registry of the private prefix: the snapshot value, or none.
 void SeedSnapshotValue(const void* bytes, DWORD size);
 void ClearSettings();
+// Any value of the settings section, of any type, and its bytes read back (none when missing
+// or not REG_BINARY).
+void SeedSettingsValue(const char* name, const void* bytes, DWORD size, DWORD type = REG_BINARY);
+std::optional<std::vector<BYTE>> SettingsValue(const char* name);
+
+// The window's one tooltip control, found among the windows of its thread; null when none.
+HWND FindTooltip(HWND window);
+// The text of a tool of `tooltip`, as the tooltip itself gives it (TTM_GETTEXT).
+std::string ToolText(HWND tooltip, HWND owner, UINT_PTR id);

@@ -252,7 +252,7 @@ class ServedRates {
  public:
   ServedRates() {
     m_service.SetReply(CMD_GET_VERSION, {FloatBytes(CLIENT_VERSION)});
-    m_service.SetReply(CMD_GET_RATES, {RatesBytes(ServiceRates())});
+    ServeProgramRates(m_service, ServiceRates());
   }
   // Offers a library that calls itself 1.2, so that once it runs it takes the rates.
   void OfferUpdate(const std::vector<std::uint8_t>& library) {

@@ -36,9 +36,10 @@ TEST(ServiceHealth, AnswersByTheAgeOfTheRatesOnTheDayGivenAsToday) {
        "rates of 2025-05-09 are 579 days old, more than 4\n"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> arguments = {"--rates", FIXTURES + "/" + c.fixture, "--metrics", "127.0.0.1:0"};
+    std::vector<std::string> arguments = {"--rates", FIXTURES + "/" + c.fixture, "--metrics", "127.0.0.1:0",
+                                          "--today",  c.today};
     if (c.maxAge) arguments.insert(arguments.end(), {"--max-rates-age-days", c.maxAge});
-    ServiceProcess service(arguments, false, {std::string("ORVANE_TODAY=") + c.today});
+    ServiceProcess service(arguments);
     ASSERT_TRUE(service.Listening()) << c.fixture;
     const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
     ASSERT_NE(metrics, 0);

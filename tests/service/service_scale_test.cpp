@@ -315,6 +315,9 @@ TEST(ServiceCommandLine, HelpDescribesEveryOption) {
         "  --stats-interval S      ",
         "  --metrics [ADDR:]PORT   ",
         "  --check FILE            ",
+        "  --rates-key KEY.pem     ",
+        "  --today YYYY-MM-DD      ",
+        "command 5, argument 1: the signed rates record",
         "  --help                  this text",
         "SIGHUP reloads the rates and the offer."})
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
