@@ -12,6 +12,16 @@
 set(ORVANE_UPDATE_PUBLIC_KEY "" CACHE FILEPATH
   "PEM file of the public key that updates must be signed with (empty: a key pair made in the build tree)")
 
+# orvane_sign_after_build(target): signs a library of this build with the build's own key after
+# every link, as a release signs its libraries; nothing when the build names a release key.
+function(orvane_sign_after_build target)
+  if(ORVANE_UPDATE_SIGNING_KEY)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_SOURCE_DIR}/tools/openssl-sign ${ORVANE_UPDATE_SIGNING_KEY} $<TARGET_FILE:${target}>
+      VERBATIM)
+  endif()
+endfunction()
+
 set(ORVANE_UPDATE_KEY_HEX "")
 set(ORVANE_UPDATE_SIGNING_KEY "")
 find_program(ORVANE_OPENSSL openssl)
@@ -73,3 +83,4 @@ else()
   message(STATUS "Update key: ${public_pem}")
 endif()
 unset(key_dir)
+
