@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,6 +21,30 @@
 #include "update_signature.h"
 
 namespace {
+
+// Wine's library overrides for orvane.exe in the registry of the prefix, removed afterwards.
+class ScopedWineOverrides {
+ public:
+  ScopedWineOverrides(const std::vector<std::string>& libraries, const char* order) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, OVERRIDES_KEY, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot write Wine's overrides";
+      return;
+    }
+    for (const std::string& library : libraries)
+      RegSetValueExA(key, library.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(order),
+                     static_cast<DWORD>(std::strlen(order) + 1));
+    RegCloseKey(key);
+  }
+  ~ScopedWineOverrides() { RegDeleteTreeA(HKEY_CURRENT_USER, APPLICATION_KEY); }
+  ScopedWineOverrides(const ScopedWineOverrides&) = delete;
+  ScopedWineOverrides& operator=(const ScopedWineOverrides&) = delete;
+
+ private:
+  static constexpr char APPLICATION_KEY[] = "Software\\Wine\\AppDefaults\\orvane.exe";
+  static constexpr char OVERRIDES_KEY[] = "Software\\Wine\\AppDefaults\\orvane.exe\\DllOverrides";
+};
 
 using Bytes = std::vector<std::uint8_t>;
 using Names = std::set<std::string>;
@@ -100,11 +125,19 @@ TEST_F(UpdateSwapTest, EveryStateACrashLeavesEndsWithOneLibraryThatRuns) {
       continue;
     }
     HWND window = WaitForRatesWindow(program.ProcessId());
-    ASSERT_NE(window, nullptr);
-    EXPECT_EQ(folder.Bytes(LIBRARY_FILE_NAME), c.runs == Runs::New ? newLibrary : oldLibrary);
+    const auto library = folder.Bytes(LIBRARY_FILE_NAME);
+    const Names names = folder.Names();
+    std::printf("%s: window %s, library %s, %zu files\n", c.name, window ? "up" : "missing",
+                !library                 ? "none"
+                : *library == newLibrary ? "new"
+                : *library == oldLibrary ? "old"
+                                         : "other",
+                names.size());
+    EXPECT_NE(window, nullptr);
+    EXPECT_EQ(library, c.runs == Runs::New ? newLibrary : oldLibrary);
     // The backup goes once the library has loaded, on the loader thread, before the window.
-    EXPECT_EQ(folder.Names(), (Names{LIBRARY_FILE_NAME, "orvane.exe"}));
-    Exit(program, window);
+    EXPECT_EQ(names, (Names{LIBRARY_FILE_NAME, "orvane.exe"}));
+    if (window) Exit(program, window);
   }
 }
 
@@ -117,6 +150,20 @@ TEST_F(UpdateSwapTest, SystemLibrariesPlantedBesideTheProgramAreNeverLoaded) {
   const std::vector<std::string> planted = {"bcrypt", "comctl32", "windowscodecs"};
   for (const std::string& name : planted)
     folder.Place(std::string(ORVANE_PLANTED_LIBRARIES) + "/" + name + ".dll", name + ".dll");
+  {
+    // The marker itself works: a copy loaded on purpose, under a name that Wine has no library
+    // of its own for, leaves it.
+    const ProgramFolder control("control");
+    control.Place(std::string(ORVANE_PLANTED_LIBRARIES) + "/comctl32.dll", "marker-check.dll");
+    const HMODULE loaded = LoadLibraryExW(control.FilePath("marker-check.dll").c_str(), nullptr, 0);
+    ASSERT_NE(loaded, nullptr);
+    FreeLibrary(loaded);
+    ASSERT_TRUE(control.Has("comctl32.loaded"));
+  }
+  // Wine takes its own builtin copy of a system library whatever the search finds, unless told
+  // to prefer a native one: then, as Windows does for libraries that are no KnownDLLs, it loads
+  // the first copy that the search finds.
+  const ScopedWineOverrides overrides(planted, "native,builtin");
 
   LauncherProcess program(folder);
   HWND window = WaitForRatesWindow(program.ProcessId());
