@@ -71,11 +71,11 @@ bool IsVerifiedUpdate(HANDLE file) {
   return IsPeLibraryWithExport(bytes, RUNNING_MACHINE, LIBRARY_EXPORT);
 }
 
-bool SwapInUpdate(const ProgramFiles& files) {
+bool SwapInUpdate(const ProgramFiles& files, bool announced) {
   FileHandle update = OpenUpdate(files.update);
   if (!update) {
     // Missing, or held open for writing by someone else: nothing to take.
-    ShowLauncherMessage(MOVE_FAILED_TEXT);
+    if (announced) ShowLauncherMessage(MOVE_FAILED_TEXT);
     return false;
   }
   if (!IsVerifiedUpdate(update.Get())) {
@@ -119,7 +119,7 @@ void RepairProgramFolder(const ProgramFiles& files) {
   // Cut off between the two renames: the old library comes back first, so that whatever the
   // update turns out to be, there is a library to run.
   if (backup) RestoreBackup(files);
-  if (Exists(files.update)) SwapInUpdate(files);
+  if (Exists(files.update)) SwapInUpdate(files, false);
 }
 
 void RefuseUpdate() {

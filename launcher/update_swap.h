@@ -24,8 +24,9 @@ bool IsVerifiedUpdate(HANDLE file);
 // Puts a verified update in the library's place, the old library kept as the backup until the
 // new one has loaded. An update that fails its checks is deleted and the old library keeps its
 // name; so it does when the library is held open, which shows the two messages, or when the
-// update cannot be opened, which shows the second. True when the update took the library's name.
-bool SwapInUpdate(const ProgramFiles& files);
+// update cannot be opened, which shows the second for an update that the library `announced`
+// (one found at start is left alone quietly). True when the update took the library's name.
+bool SwapInUpdate(const ProgramFiles& files, bool announced = true);
 
 // After a new library failed to load or lacked its export: the backup takes the library's name
 // again. False when there is no backup or it cannot be moved.

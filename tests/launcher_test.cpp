@@ -201,6 +201,29 @@ TEST(Launcher, UpdateFailingItsChecksIsDeletedAndTheOldLibraryRunsQuietly) {
   }
 }
 
+// A download still writing the update (a second refresh, say) must not see its file become the
+// library: the launcher reads the file only with writers shut out, so while one holds it, the
+// update is not taken at all.
+TEST(Launcher, UpdateStillOpenForWritingIsNotTaken) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update 1.2", "exit"});
+  // Shared as loosely as a writer can be, so that the library can still copy the update in.
+  const FileHandle writer(CreateFileA(folder.File(UPDATE_FILE_NAME).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
+                                      nullptr));
+  ASSERT_TRUE(writer);
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{MOVE_FAILED_TEXT});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "1.2")}));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+}
+
 // A signed library that does not load here (built for a newer system, say): the old library takes
 // its name back from the backup and runs, and that update is refused for the rest of the run.
 TEST(Launcher, UpdateThatDoesNotLoadGivesWayToTheBackup) {
