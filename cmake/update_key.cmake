@@ -36,6 +36,16 @@ if(ORVANE_RELEASE_BUILD AND ORVANE_RATES_PUBLIC_KEY STREQUAL "")
     "the public half of the key that the publisher's rates service signs with (tools/release --rates-public-key)")
 endif()
 
+# orvane_sign_after_build(target): signs a library of this build with the build's own key after
+# every link, as a release signs its libraries; nothing when the build names a release key.
+function(orvane_sign_after_build target)
+  if(ORVANE_UPDATE_SIGNING_KEY)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_SOURCE_DIR}/tools/openssl-sign ${ORVANE_UPDATE_SIGNING_KEY} $<TARGET_FILE:${target}>
+      VERBATIM)
+  endif()
+endfunction()
+
 find_program(ORVANE_OPENSSL openssl)
 
 function(orvane_openssl)

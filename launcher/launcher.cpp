@@ -1,7 +1,8 @@
 #include "launcher.h"
 
 #include "handle.h"
-#include "program_paths.h"
+#include "library_search.h"
+#include "update_swap.h"
 
 namespace {
 
@@ -15,23 +16,24 @@ constexpr DWORD MAXIMUM_MODULE_PATH = 32768;
 struct LibraryRun {
   HINSTANCE instance = nullptr;
   HANDLE* launcherEvents = nullptr;
+  const ProgramFiles* files = nullptr;
   HMODULE module = nullptr;
 };
-
-void ShowLauncherMessage(const char* text) { MessageBoxA(nullptr, text, MESSAGE_CAPTION, MB_OK); }
 
 DWORD WINAPI LoaderThread(void* parameter) {
   LibraryRun& run = *static_cast<LibraryRun*>(parameter);
   // A broken file must end in our own message, not in a system error box.
   DWORD previousMode = 0;
   const bool modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previousMode) != 0;
-  // The bare name, found in the program folder, where the swap works (see RestrictLibrarySearch).
-  run.module = LoadLibraryA(LIBRARY_FILE_NAME);
+  // By its full path, the one file of the program folder that is ever loaded; what it imports
+  // comes from System32.
+  run.module = LoadLibraryExW(run.files->library.c_str(), nullptr, DependencySearchFlags());
   if (modeSet) SetThreadErrorMode(previousMode, nullptr);
   if (!run.module) return LOADER_FAILED;
 
   const FARPROC export_ = GetProcAddress(run.module, LIBRARY_EXPORT);
   if (!export_) return LOADER_FAILED;
+  ConfirmLibrary(*run.files);
   const auto entry = reinterpret_cast<RunBrennikDllEntry>(reinterpret_cast<void*>(export_));
   entry(run.instance, run.module, run.launcherEvents);
   return 0;
@@ -44,17 +46,7 @@ void FreeLibraryOf(LibraryRun& run) {
 
 }  // namespace
 
-bool RestrictLibrarySearch() {
-  // Looked up at run time: systems without it (Vista and 7 without KB2533623) still start, and
-  // there the search still begins with the program folder, though not the current one.
-  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  const auto restrict_ = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-      reinterpret_cast<void*>(kernel ? GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr));
-  if (restrict_ && restrict_(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)) return true;
-  SetDllDirectoryA("");
-  return false;
-}
+void ShowLauncherMessage(const char* text) { MessageBoxA(nullptr, text, MESSAGE_CAPTION, MB_OK); }
 
 LibraryOutcome WaitForLibrary(const HANDLE* launcherEvents, HANDLE loaderThread) {
   // The events come first: with several objects signalled the lowest index is reported, and the
@@ -87,32 +79,6 @@ std::optional<std::wstring> OwnModulePath() {
   }
 }
 
-void SwapInUpdate() {
-  const std::optional<std::wstring> modulePath = OwnModulePath();
-  const std::optional<std::wstring> directory = modulePath ? ProgramDirectory(*modulePath) : std::nullopt;
-  if (!directory) {
-    // Nothing was touched: the old library runs again.
-    ShowLauncherMessage(MOVE_FAILED_TEXT);
-    return;
-  }
-  const std::wstring library = ExtendedLengthPath(ProgramFilePath(*directory, LIBRARY_FILE_NAME_W));
-  const std::wstring update = ExtendedLengthPath(ProgramFilePath(*directory, UPDATE_FILE_NAME_W));
-  const std::wstring backup = ExtendedLengthPath(ProgramFilePath(*directory, BACKUP_FILE_NAME_W));
-
-  // The old library is moved aside rather than deleted, so that it can take its name back when
-  // the update cannot. A held library refuses the move just as it would refuse the delete.
-  const bool setAside = MoveFileExW(library.c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (!setAside) ShowLauncherMessage(DELETE_FAILED_TEXT);
-
-  // MoveFileW never replaces a file, so an old library still in place keeps its name.
-  if (MoveFileW(update.c_str(), library.c_str())) {
-    if (setAside) DeleteFileW(backup.c_str());  // a leftover is replaced by the next swap
-    return;
-  }
-  if (setAside) MoveFileW(backup.c_str(), library.c_str());
-  ShowLauncherMessage(MOVE_FAILED_TEXT);
-}
-
 int RunLauncher(HINSTANCE instance) {
   const KernelHandle exitEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   const KernelHandle updateEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr));
@@ -126,10 +92,18 @@ int RunLauncher(HINSTANCE instance) {
   const DWORD instanceEventError = GetLastError();
   if (!instanceEvent || instanceEventError == ERROR_ALREADY_EXISTS) return 0;
 
+  const std::optional<ProgramFiles> files = FindProgramFiles();
+  if (!files) {
+    ShowLauncherMessage(LOAD_FAILED_TEXT);
+    return 0;
+  }
+  RestrictLibrarySearch();
+  RepairProgramFolder(*files);
+
   LibraryRun run;
   run.instance = instance;
   run.launcherEvents = launcherEvents;
-  RestrictLibrarySearch();
+  run.files = &*files;
   for (;;) {
     DWORD loaderThreadId = 0;
     const KernelHandle loaderThread(CreateThread(nullptr, 0, LoaderThread, &run, 0, &loaderThreadId));
@@ -144,12 +118,19 @@ int RunLauncher(HINSTANCE instance) {
 
     if (outcome == LibraryOutcome::UpdateReady) {
       FreeLibraryOf(run);
-      SwapInUpdate();
+      if (!SwapInUpdate(*files)) RefuseUpdate();
       continue;
     }
     if (outcome == LibraryOutcome::LoaderEnded) {
       DWORD loaderExitCode = 0;
       if (GetExitCodeThread(loaderThread.Get(), &loaderExitCode) && loaderExitCode == LOADER_FAILED) {
+        // A new library that cannot run on this system gives way to the one it replaced, and
+        // the same update is not taken again.
+        FreeLibraryOf(run);
+        if (RestoreBackup(*files)) {
+          RefuseUpdate();
+          continue;
+        }
         // Neither event will come: tell the user instead of waiting unseen for ever.
         ShowLauncherMessage(LOAD_FAILED_TEXT);
       }

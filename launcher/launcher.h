@@ -21,6 +21,9 @@ inline constexpr char LOAD_FAILED_TEXT[] = "Cannot load " ORVANE_LIBRARY_NAME;
 // Exit code of a loader thread that could not load the library or find its export.
 inline constexpr DWORD LOADER_FAILED = static_cast<DWORD>(-1);
 
+// One of the launcher's messages, with no owner window.
+void ShowLauncherMessage(const char* text);
+
 // What ended the main thread's wait on a run of the library.
 enum class LibraryOutcome { Exit, UpdateReady, LoaderEnded, WaitFailed };
 
@@ -28,17 +31,8 @@ enum class LibraryOutcome { Exit, UpdateReady, LoaderEnded, WaitFailed };
 // comes first; a library that signalled and then returned counts as having signalled.
 LibraryOutcome WaitForLibrary(const HANDLE* launcherEvents, HANDLE loaderThread);
 
-// Libraries, the program's own and the ones it depends on, come only from the program folder
-// and System32 from now on, so that a BrennikDll.dll planted on PATH or in the current folder is
-// never loaded. False where the system cannot restrict the search.
-bool RestrictLibrarySearch();
-
 // The full path of this program, however long it is; nothing when the system cannot give it.
 std::optional<std::wstring> OwnModulePath();
-
-// Puts the update file in the library's place in the program folder. When that cannot be done,
-// the old library keeps (or gets back) its name, so that there is always a library to run.
-void SwapInUpdate();
 
 // The whole launcher; the result is the process exit code, 0 on every path.
 int RunLauncher(HINSTANCE instance);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "program_paths.h"
+#include "refused_updates.h"
 
 TEST(ProgramPaths, FolderIsEverythingBeforeTheLastBackslash) {
   struct Case {
@@ -55,5 +56,22 @@ TEST(ProgramPaths, OnlyLongPathsTakeTheExtendedForm) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ExtendedLengthPath(c.path), c.expected) << c.path.size();
+  }
+}
+
+TEST(RefusedUpdates, VersionIsAddedToTheListOrEveryUpdateIsRefused) {
+  struct Case {
+    const wchar_t* refused;
+    const wchar_t* version;
+    const wchar_t* list;
+  };
+  const Case cases[] = {
+      {L"", L"1.2", L"1.2"},    {L"1.2", L"1.3", L"1.2;1.3"}, {L"", L"", L"*"},  // the library named no version
+      {L"1.2", L"", L"1.2;*"},                                                   // and the earlier ones stay listed
+      {L"", L"1.2;1.3", L"*"},                                                   // a version that would read as two
+      {L"*", L"1.2", L"*;1.2"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WithRefusedUpdate(c.refused, c.version), c.list);
   }
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,6 +27,16 @@ namespace {
 const std::string FIRST_RUN = "first arguments-right";
 const std::string SECOND_RUN = "second arguments-right";
 using Texts = std::vector<std::string>;
+using Names = std::set<std::string>;
+
+// A run after the launcher refused updates, as the library sees the list.
+std::string RefusedRun(const std::string& run, const std::string& refused) { return run + " refused=" + refused; }
+
+// The launcher takes only updates signed with the build's key: a build that names a release key
+// cannot sign the test libraries.
+#define SKIP_UNLESS_THE_BUILD_SIGNS() \
+  if (!ORVANE_BUILD_SIGNS_LIBRARIES)  \
+  GTEST_SKIP() << "this build names a release key: its test libraries are not signed, so no update is taken"
 
 TEST(Launcher, ExitEventEndsTheLauncherWithCodeZero) {
   const ProgramFolder folder;
@@ -57,6 +68,7 @@ TEST(Launcher, SecondInstanceEndsAtOnceShowingNothing) {
 }
 
 TEST(Launcher, UpdateReplacesTheLibraryAndRunsTheNewOne) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
   const ProgramFolder folder;
   folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
   folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
@@ -72,6 +84,7 @@ TEST(Launcher, UpdateReplacesTheLibraryAndRunsTheNewOne) {
 }
 
 TEST(Launcher, UpdatesFollowEachOtherInOneProcess) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
   const ProgramFolder folder;
   folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
   folder.Place(ORVANE_FIRST_LIBRARY, "update-source.dll");
@@ -86,6 +99,7 @@ TEST(Launcher, UpdatesFollowEachOtherInOneProcess) {
 }
 
 TEST(Launcher, LibraryHeldOpenShowsBothMessagesAndRunsTheOldLibraryAgain) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
   const ProgramFolder folder;
   folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
   folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
@@ -99,8 +113,34 @@ TEST(Launcher, LibraryHeldOpenShowsBothMessagesAndRunsTheOldLibraryAgain) {
   LauncherProcess launcher(folder);
   EXPECT_EQ(launcher.WaitForExit(), 0u);
   EXPECT_EQ(launcher.Messages(), (Texts{DELETE_FAILED_TEXT, MOVE_FAILED_TEXT}));
-  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, FIRST_RUN}));
+  // The library named no version, so the launcher refuses every update for the rest of the run.
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "*")}));
   EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+  EXPECT_FALSE(folder.Has(UPDATE_FILE_NAME));
+}
+
+// The library offers the same update at every run until the launcher refuses it: with the library
+// held, the swap fails once, the user sees the two messages once, and the next run of the library
+// finds that version refused instead of fetching it again.
+TEST(Launcher, HeldLibraryShowsTheTwoMessagesOnceAndTheSameUpdateIsNotTakenAgain) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteScript({"offer 1.2", "offer 1.2", "offer 1.2", "offer 1.2"});
+  const FileHandle held(CreateFileA(folder.File(LIBRARY_FILE_NAME).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  const Texts messages = launcher.Messages();
+  const Texts runs = folder.Runs();
+  std::printf("held library: %zu runs of the library, %zu messages\n", runs.size(), messages.size());
+  EXPECT_EQ(messages, (Texts{DELETE_FAILED_TEXT, MOVE_FAILED_TEXT}));
+  EXPECT_EQ(runs, (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "1.2")}));
+  EXPECT_FALSE(folder.Has(UPDATE_FILE_NAME));
   EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
 }
 
@@ -112,12 +152,114 @@ TEST(Launcher, MissingUpdateShowsTheMoveMessageAndRunsTheOldLibrary) {
   LauncherProcess launcher(folder);
   EXPECT_EQ(launcher.WaitForExit(), 0u);
   EXPECT_EQ(launcher.Messages(), Texts{MOVE_FAILED_TEXT});
-  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, FIRST_RUN}));
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "*")}));
   EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
   EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
 }
 
+// Whatever the library left under the update's name is checked once more before it may become the
+// library: the launcher's own check, with the key compiled into it, in case the file was changed
+// after the library checked it or the library never checked it at all.
+TEST(Launcher, UpdateFailingItsChecksIsDeletedAndTheOldLibraryRunsQuietly) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
+  const auto signed_ = ReadFileBytes(ORVANE_SECOND_LIBRARY);
+  const auto noExport = ReadFileBytes(ORVANE_NOEXPORT_LIBRARY);
+  ASSERT_TRUE(signed_ && noExport);
+  ASSERT_GT(signed_->size(), 1000u);
+  using Bytes = std::vector<std::uint8_t>;
+  const auto first = [&](std::size_t count) { return Bytes(signed_->begin(), signed_->begin() + count); };
+  Bytes changed = *signed_;
+  changed[changed.size() / 2] ^= 0x01;
+  Bytes otherBlock = *signed_;
+  otherBlock[otherBlock.size() - 1] ^= 0x01;  // the signature's last byte
+  struct Case {
+    const char* name;
+    Bytes update;
+  } cases[] = {
+      {"empty", {}},
+      {"unsigned", first(signed_->size() - 80)},
+      {"cut at the start", first(100)},
+      {"cut in the middle", first(signed_->size() / 2)},
+      {"cut one byte before the end", first(signed_->size() - 1)},
+      {"one byte of the library changed", changed},
+      {"one byte of the signature changed", otherBlock},
+      {"signed, but without the export", *noExport},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProgramFolder folder;
+    folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+    folder.PlaceBytes(c.update, "update-source.dll");
+    folder.WriteScript({"update 1.2", "exit"});
+
+    LauncherProcess launcher(folder);
+    EXPECT_EQ(launcher.WaitForExit(), 0u);
+    EXPECT_EQ(launcher.Messages(), Texts{});
+    EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "1.2")}));
+    EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+    EXPECT_EQ(folder.Names(), (Names{LIBRARY_FILE_NAME, "orvane.exe", "runs.log", "script.txt", "update-source.dll"}));
+  }
+}
+
+// A download still writing the update (a second refresh, say) must not see its file become the
+// library: the launcher reads the file only with writers shut out, so while one holds it, the
+// update is not taken at all.
+TEST(Launcher, UpdateStillOpenForWritingIsNotTaken) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update 1.2", "exit"});
+  // Shared as loosely as a writer can be, so that the library can still copy the update in.
+  const FileHandle writer(CreateFileA(folder.File(UPDATE_FILE_NAME).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW, 0,
+                                      nullptr));
+  ASSERT_TRUE(writer);
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{MOVE_FAILED_TEXT});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "1.2")}));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+  EXPECT_FALSE(folder.Has(BACKUP_FILE_NAME));
+}
+
+// A signed library that does not load here (built for a newer system, say): the old library takes
+// its name back from the backup and runs, and that update is refused for the rest of the run.
+TEST(Launcher, UpdateThatDoesNotLoadGivesWayToTheBackup) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
+  const ProgramFolder folder;
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_UNLOADABLE_LIBRARY, "update-source.dll");
+  folder.WriteScript({"offer 1.2", "offer 1.2", "offer 1.2"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "1.2")}));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+  EXPECT_EQ(folder.Names(), (Names{LIBRARY_FILE_NAME, "orvane.exe", "runs.log", "script.txt", "update-source.dll"}));
+}
+
+// "\u0218" (S with a comma below) is in no ANSI code page of Windows: a path built from ANSI
+// functions would hold a '?' there and name no file.
+TEST(Launcher, FolderNamedOutsideTheAnsiCodePageTakesAnUpdate) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
+  const ProgramFolder folder(fs::path(L"\u0218tefan Orvane"));
+  folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
+  folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
+  folder.WriteScript({"update 1.2", "exit"});
+
+  LauncherProcess launcher(folder);
+  EXPECT_EQ(launcher.WaitForExit(), 0u);
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, SECOND_RUN}));
+  EXPECT_EQ(folder.Bytes(LIBRARY_FILE_NAME), ReadFileBytes(ORVANE_SECOND_LIBRARY));
+  EXPECT_EQ(folder.Names(), (Names{LIBRARY_FILE_NAME, "orvane.exe", "runs.log", "script.txt", "update-source.dll"}));
+}
+
 TEST(Launcher, LeftoverBackupDoesNotStopTheSwap) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
   const ProgramFolder folder;
   folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
   folder.Place(ORVANE_SECOND_LIBRARY, "update-source.dll");
@@ -187,7 +329,9 @@ TEST(Launcher, LibraryOutsideTheProgramFolderIsNeverLoaded) {
   EXPECT_FALSE(fs::exists(folder.Root() / "runs.log"));
 }
 
-TEST(Launcher, UpdateThatCannotBeLoadedIsReportedAndTheLauncherEnds) {
+// Before the launcher checked updates itself, such an update became the library, which then could
+// not be run: "Cannot load" and the end of the program.
+TEST(Launcher, UpdateWithoutTheExportIsRefusedAndTheOldLibraryRunsAgain) {
   const ProgramFolder folder;
   folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);
   folder.Place(ORVANE_NOEXPORT_LIBRARY, "update-source.dll");
@@ -195,8 +339,10 @@ TEST(Launcher, UpdateThatCannotBeLoadedIsReportedAndTheLauncherEnds) {
 
   LauncherProcess launcher(folder);
   EXPECT_EQ(launcher.WaitForExit(), 0u);
-  EXPECT_EQ(launcher.Messages(), Texts{LOAD_FAILED_TEXT});
-  EXPECT_EQ(folder.Runs(), Texts{FIRST_RUN});
+  EXPECT_EQ(launcher.Messages(), Texts{});
+  EXPECT_EQ(folder.Runs(), (Texts{FIRST_RUN, RefusedRun(FIRST_RUN, "*")}));
+  EXPECT_EQ(ReadFileBytes(folder.File(LIBRARY_FILE_NAME)), ReadFileBytes(ORVANE_FIRST_LIBRARY));
+  EXPECT_FALSE(folder.Has(UPDATE_FILE_NAME));
 }
 
 TEST(Launcher, LibraryReturningWithoutSignalEndsTheLauncherQuietly) {
@@ -227,6 +373,7 @@ TEST(Launcher, InstanceNameTakenByAnotherKindOfObjectEndsTheLauncherQuietly) {
 // Wine alike refuse to start a program from a longer one): the program's own path no longer fits
 // 255 characters, and the library, update and backup paths built from it pass MAX_PATH.
 TEST(Launcher, ProgramPathLongerThan255CharactersWorks) {
+  SKIP_UNLESS_THE_BUILD_SIGNS();
   const ProgramFolder folder(ProgramPathLength{MAX_PATH - 1});
   ASSERT_EQ(folder.File("orvane.exe").size(), static_cast<std::size_t>(MAX_PATH - 1));
   folder.Place(ORVANE_FIRST_LIBRARY, LIBRARY_FILE_NAME);

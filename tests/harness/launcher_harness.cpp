@@ -1,3 +1,8 @@
 #include "launcher_harness.h"
 
-std::string LauncherProgram() { return ORVANE_LAUNCHER_PROGRAM; }
+#include <cstdlib>
+
+std::string LauncherProgram() {
+  const char* underTest = std::getenv("ORVANE_LAUNCHER_UNDER_TEST");
+  return underTest && *underTest ? underTest : ORVANE_LAUNCHER_PROGRAM;
+}

@@ -97,13 +97,15 @@ struct ProgramPathLength {
   std::size_t characters;
 };
 
-// The orvane.exe of this build.
+// The orvane.exe of this build, or the one that ORVANE_LAUNCHER_UNDER_TEST names: so the same
+// tests measure an older launcher for comparison.
 std::string LauncherProgram();
 
 // A program folder with its own copy of orvane.exe, as a user would install it.
 class ProgramFolder {
  public:
-  explicit ProgramFolder(const std::string& subfolder = "program") : m_path(m_root.Path() / subfolder) { Install(); }
+  // `subfolder` may be any name the file system takes, outside the ANSI code page too.
+  explicit ProgramFolder(const fs::path& subfolder = "program") : m_path(m_root.Path() / subfolder) { Install(); }
   // A folder whose orvane.exe has a path of exactly this many characters.
   explicit ProgramFolder(ProgramPathLength pathLength)
       : m_path(m_root.Path() / std::string(pathLength.characters - m_root.Path().string().size() - 1 -
@@ -115,10 +117,26 @@ class ProgramFolder {
   const fs::path& Path() const { return m_path; }
   const fs::path& Root() const { return m_root.Path(); }
   std::string File(const std::string& name) const { return (m_path / name).string(); }
+  fs::path FilePath(const std::string& name) const { return m_path / name; }
   bool Has(const std::string& name) const { return fs::exists(m_path / name); }
 
   void Place(const std::string& source, const std::string& name) const {
     fs::copy_file(source, m_path / name, fs::copy_options::overwrite_existing);
+  }
+  void PlaceBytes(const std::vector<std::uint8_t>& bytes, const std::string& name) const {
+    std::ofstream(m_path / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  std::optional<std::vector<std::uint8_t>> Bytes(const std::string& name) const {
+    std::ifstream file(m_path / name, std::ios::binary);
+    if (!file) return std::nullopt;
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {});
+  }
+  // The names of the files in the folder, sorted.
+  std::set<std::string> Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_path)) names.insert(entry.path().filename().string());
+    return names;
   }
   void WriteText(const std::string& name, const std::string& text) const {
     std::ofstream(m_path / name, std::ios::binary) << text;
@@ -155,14 +173,14 @@ class ProgramFolder {
 class LauncherProcess {
  public:
   explicit LauncherProcess(const ProgramFolder& folder)
-      : LauncherProcess(folder.File("orvane.exe"), folder.Root().string()) {}
+      : LauncherProcess(folder.FilePath("orvane.exe"), folder.Root()) {}
   // An orvane.exe wherever it was installed, started in `currentFolder`.
-  LauncherProcess(const std::string& program, const std::string& currentFolder) {
-    std::string commandLine = "\"" + program + "\"";
-    STARTUPINFOA startup{};
+  LauncherProcess(const fs::path& program, const fs::path& currentFolder) {
+    std::wstring commandLine = L"\"" + program.wstring() + L"\"";
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, currentFolder.c_str(),
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, currentFolder.c_str(),
                         &startup, &info)) {
       ADD_FAILURE() << "orvane.exe did not start, error " << GetLastError();
       return;
