@@ -238,8 +238,12 @@ void RatesServer::LogStats() {
 std::string RatesServer::Metrics() const { return PrometheusText(View()); }
 
 StatsView RatesServer::View() const {
-  return {m_context->counters, m_context->open.Size(), m_ratesDate, m_offer ? m_offer->version : 0.0f,
-          m_metrics ? m_metrics->Refused() : 0, RatesAgeDays()};
+  return {m_context->counters,
+          m_context->open.Size(),
+          m_ratesDate,
+          m_offer ? m_offer->version : 0.0f,
+          m_metrics ? m_metrics->Refused() : 0,
+          RatesAgeDays()};
 }
 
 // True when new rates were taken. A file that is missing, incomplete or invalid is logged once

@@ -41,4 +41,3 @@ double Sample(const std::string& scrape, const std::string& name);
 ClientConfig ConfigFor(const ServiceProcess& service);
 // The rates through the real client.
 bool FetchRates(const ServiceProcess& service, RateTable& rates);
-

@@ -36,8 +36,8 @@ TEST(ServiceHealth, AnswersByTheAgeOfTheRatesOnTheDayGivenAsToday) {
        "rates of 2025-05-09 are 579 days old, more than 4\n"},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> arguments = {"--rates", FIXTURES + "/" + c.fixture, "--metrics", "127.0.0.1:0",
-                                          "--today",  c.today};
+    std::vector<std::string> arguments = {"--rates", FIXTURES + "/" + c.fixture, "--metrics", "127.0.0.1:0", "--today",
+                                          c.today};
     if (c.maxAge) arguments.insert(arguments.end(), {"--max-rates-age-days", c.maxAge});
     ServiceProcess service(arguments);
     ASSERT_TRUE(service.Listening()) << c.fixture;
