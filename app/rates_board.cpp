@@ -1,7 +1,7 @@
 #include "rates_board.h"
 
-#include "currency.h"
 #include "handle.h"
+#include "rates/currency.h"
 #include "skin_palette.h"
 
 namespace {

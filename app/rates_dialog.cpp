@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "currency.h"
-#include "display_format.h"
 #include "module.h"
 #include "png_resource.h"
+#include "rates/currency.h"
+#include "rates/display_format.h"
+#include "rates/snapshot.h"
 #include "rates_board.h"
-#include "rates_snapshot.h"
 #include "resource.h"
 #include "skin_palette.h"
-#include "update_check.h"
+#include "update/update_check.h"
 
 namespace {
 

@@ -5,18 +5,18 @@
 #include <array>
 
 #include "accessible_window.h"
-#include "converter.h"
+#include "convert/converter.h"
 #include "dialog.h"
 #include "flag_combo_box.h"
 #include "handle.h"
 #include "number_edit.h"
-#include "rates_info.h"
+#include "rates/rates_info.h"
+#include "rates/shared_rates.h"
+#include "rates/snapshot.h"
 #include "refresh_worker.h"
-#include "settings_store.h"
-#include "shared_rates.h"
 #include "skin_bitmap.h"
 #include "skin_button.h"
-#include "snapshot.h"
+#include "store/settings_store.h"
 #include "tray_icon.h"
 
 inline constexpr UINT_PTR UPDATE_TIMER_ID = 1;

@@ -6,11 +6,11 @@
 #include <functional>
 #include <memory>
 
-#include "local_clock.h"
-#include "rates_client.h"
-#include "refresh_cycle.h"
-#include "settings_store.h"
-#include "shared_rates.h"
+#include "base/local_clock.h"
+#include "net/rates_client.h"
+#include "rates/shared_rates.h"
+#include "refresh/refresh_cycle.h"
+#include "store/settings_store.h"
 #include "worker_threads.h"
 
 // What a refresh worker tells the window, always by a message to the window's thread.

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "settings_store.h"
+#include "store/settings_store.h"
 
 // The settings store on the registry: value <entry> of type REG_BINARY under
 // HKEY_CURRENT_USER\Software\<company>\<application>\<section>.

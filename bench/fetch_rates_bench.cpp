@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fake_rates_service.h"
-#include "rates_client.h"
+#include "net/rates_client.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 #include "bench_support.h"
 
-#include "protocol.h"
+#include "net/protocol.h"
 #include "service_process.h"
 
 namespace {

@@ -22,11 +22,11 @@
 
 #include "bench_support.h"
 
+#include "net/protocol.h"
 #include "pe_builder.h"
-#include "protocol.h"
 #include "test_signing.h"
 #include "test_support.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

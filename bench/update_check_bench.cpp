@@ -14,10 +14,10 @@
 #endif
 
 #include "fake_rates_service.h"
-#include "rates_client.h"
+#include "net/rates_client.h"
 #include "test_signing.h"
 #include "test_support.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "amount.h"
-#include "currency.h"
+#include "convert/amount.h"
+#include "rates/currency.h"
 
 namespace {
 

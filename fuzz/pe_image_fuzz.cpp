@@ -1,6 +1,6 @@
 // The update check on arbitrary bytes: it must never read outside them (AddressSanitizer
 // watches), for every machine type it knows.
-#include "pe_image.h"
+#include "update/pe_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> image(data, size);

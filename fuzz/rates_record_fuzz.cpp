@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "rates_record.h"
+#include "net/rates_record.h"
 
 namespace {
 

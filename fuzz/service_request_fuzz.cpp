@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "byte_order.h"
-#include "protocol.h"
+#include "base/byte_order.h"
+#include "net/protocol.h"
 #include "rates_file.h"
 #include "rates_server.h"
 

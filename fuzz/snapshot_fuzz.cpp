@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "display_format.h"
-#include "snapshot.h"
+#include "rates/display_format.h"
+#include "rates/snapshot.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto snapshot = DecodeSnapshot(std::span<const std::uint8_t>(data, size));

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "library_contract.h"
+#include "update/library_contract.h"
 
 inline constexpr char INSTANCE_EVENT_NAME[] = "OrvaneAplicationEventUniqueInstance";
 // Where the old library waits while the update takes its name, so that it can be put back.

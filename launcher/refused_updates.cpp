@@ -1,6 +1,6 @@
 #include "refused_updates.h"
 
-#include "library_contract.h"
+#include "update/library_contract.h"
 
 std::wstring WithRefusedUpdate(std::wstring_view refused, std::wstring_view version) {
   const bool plain = !version.empty() && version.find(L';') == std::wstring_view::npos;

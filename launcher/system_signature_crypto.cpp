@@ -9,9 +9,9 @@
 
 #include <cstring>
 
+#include "base/scope_exit.h"
 #include "library_search.h"
-#include "scope_exit.h"
-#include "signature_crypto.h"
+#include "signing/signature_crypto.h"
 
 namespace {
 

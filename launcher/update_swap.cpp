@@ -4,12 +4,12 @@
 
 #include "handle.h"
 #include "launcher.h"
-#include "pe_image.h"
+#include "net/protocol.h"
 #include "program_paths.h"
-#include "protocol.h"
 #include "refused_updates.h"
-#include "update_key.h"
-#include "update_signature.h"
+#include "signing/update_key.h"
+#include "update/pe_image.h"
+#include "update/update_signature.h"
 
 #ifndef ORVANE_UPDATE_KEY_HEX
 #define ORVANE_UPDATE_KEY_HEX ""

@@ -6,10 +6,10 @@
 
 #include "help_layout.h"
 
-#include "currency.h"
-#include "display_format.h"
-#include "rates_client.h"
-#include "rates_record.h"
+#include "net/rates_client.h"
+#include "net/rates_record.h"
+#include "rates/currency.h"
+#include "rates/display_format.h"
 
 #ifndef _WIN32
 #include "update_signer.h"

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "rates/rates_info.h"
 #include "rates_file.h"
-#include "rates_info.h"
 #include "rates_server.h"
 #include "service_log.h"
 #include "service_options.h"
+#include "store/file_io.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "currency.h"
+#include "rates/currency.h"
 
 // Where a rates file came from; the two banks publish different layouts.
 enum class RatesSource { NationalBankOfRomania, EuropeanCentralBank };

@@ -9,12 +9,12 @@
 #include <ctime>
 #include <filesystem>
 
-#include "file_io.h"
 #include "private_file.h"
 #include "rates_file.h"
 #include "rates_health.h"
 #include "service_log.h"
 #include "signed_rates.h"
+#include "store/file_io.h"
 #include "update_offer.h"
 
 namespace {

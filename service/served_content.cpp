@@ -1,6 +1,6 @@
 #include "served_content.h"
 
-#include "byte_order.h"
+#include "base/byte_order.h"
 
 std::shared_ptr<const ServedContent> MakeServedContent(const RateTable& rates, const std::optional<UpdateOffer>& offer,
                                                        std::shared_ptr<const PrivateFile> fileCopy,

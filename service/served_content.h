@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
-#include "currency.h"
-#include "protocol.h"
-#include "rates_record.h"
+#include "net/protocol.h"
+#include "net/rates_record.h"
+#include "rates/currency.h"
 
 class PrivateFile;
 

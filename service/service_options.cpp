@@ -6,7 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "help_layout.h"
-#include "rates_info.h"
+#include "rates/rates_info.h"
 
 namespace {
 

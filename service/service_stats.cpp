@@ -3,7 +3,7 @@
 #include <charconv>
 #include <utility>
 
-#include "protocol.h"
+#include "net/protocol.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "net/rates_record.h"
 #include "rates_file.h"
-#include "rates_record.h"
 #include "update_signer.h"
 
 // The rates record that the service sends for CMD_GET_SIGNED_RATES: the day and bank of `file`,

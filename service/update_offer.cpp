@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "file_io.h"
-#include "library_contract.h"
-#include "pe_image.h"
-#include "update_signature.h"
+#include "store/file_io.h"
+#include "update/library_contract.h"
+#include "update/pe_image.h"
+#include "update/update_signature.h"
 #include "update_signer.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "file_io.h"
+#include "store/file_io.h"
 #include "update_signer.h"
 
 namespace {

@@ -15,8 +15,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "library_contract.h"
-#include "pe_image.h"
+#include "update/library_contract.h"
+#include "update/pe_image.h"
 
 namespace {
 

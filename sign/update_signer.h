@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "openssl_support.h"
-#include "update_signature.h"
+#include "signing/openssl_support.h"
+#include "update/update_signature.h"
 
 // The signing side of updates, on OpenSSL's libcrypto: key files, signatures and signed files.
 // Every failure comes with a one-line reason in `error`.

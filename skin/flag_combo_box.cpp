@@ -1,7 +1,7 @@
 #include "flag_combo_box.h"
 
-#include "currency.h"
 #include "offscreen_dc.h"
+#include "rates/currency.h"
 #include "skin_palette.h"
 
 namespace {

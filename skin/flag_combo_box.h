@@ -3,7 +3,7 @@
 #include <string>
 
 #include "control.h"
-#include "currency_list.h"
+#include "convert/currency_list.h"
 #include "skin_bitmap.h"
 
 // The converter's list on a combo box: items carry a currency index as their data and no text.

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/scope_exit.h"
 #include "handle.h"
-#include "scope_exit.h"
 #include "skin_palette.h"
 
 std::string EditAmountBox::Text() const {

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "control.h"
-#include "currency_list.h"
+#include "convert/currency_list.h"
 #include "typed_counter.h"
 
 // The converter's amount box on an edit control. Setting the text raises EN_CHANGE at once.

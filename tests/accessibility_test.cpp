@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "display_format.h"
 #include "fake_rates_service.h"
 #include "focus_cues.h"
 #include "launcher_harness.h"
+#include "net/protocol.h"
 #include "program_window.h"
-#include "protocol.h"
+#include "rates/display_format.h"
 #include "resource.h"
 #include "screen_capture.h"
 #include "screen_reader.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "currency.h"
+#include "rates/currency.h"
 #include "test_support.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <random>
 #include <set>
 
-#include "amount.h"
-#include "converter.h"
-#include "currency.h"
+#include "convert/amount.h"
+#include "convert/converter.h"
+#include "rates/currency.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "pe_builder.h"
-#include "pe_image.h"
 #include "test_support.h"
+#include "update/pe_image.h"
 
 namespace {
 

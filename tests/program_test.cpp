@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "byte_order.h"
-#include "display_format.h"
+#include "base/byte_order.h"
 #include "fake_rates_service.h"
 #include "launcher_harness.h"
+#include "net/protocol.h"
 #include "program_window.h"
-#include "protocol.h"
-#include "rates_snapshot.h"
+#include "rates/display_format.h"
+#include "rates/snapshot.h"
 #include "registry_store.h"
 #include "resource.h"
 #include "tray_icon.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "fake_rates_service.h"
-#include "rates_client.h"
+#include "net/rates_client.h"
 #include "test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fake_rates_service.h"
-#include "protocol.h"
+#include "net/protocol.h"
 #include "test_signing.h"
 #include "test_sockets.h"
 #include "test_support.h"

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "byte_order.h"
-#include "rates_record.h"
+#include "base/byte_order.h"
+#include "net/rates_record.h"
 #include "test_signing.h"
 #include "test_support.h"
 

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "display_format.h"
 #include "fake_rates_service.h"
-#include "rates_snapshot.h"
-#include "refresh_cycle.h"
+#include "rates/display_format.h"
+#include "rates/snapshot.h"
+#include "refresh/refresh_cycle.h"
 #include "test_signing.h"
 #include "test_support.h"
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "rates_snapshot.h"
+#include "rates/snapshot.h"
 #include "registry_store.h"
 #include "test_support.h"
 

@@ -6,7 +6,7 @@
 
 #include "pe_builder.h"
 #include "test_support.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 #include "update_signer.h"
 
 namespace {

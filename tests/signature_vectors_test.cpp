@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "test_support.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

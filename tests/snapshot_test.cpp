@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "byte_order.h"
-#include "display_format.h"
-#include "rates_snapshot.h"
+#include "base/byte_order.h"
+#include "rates/display_format.h"
+#include "rates/snapshot.h"
 #include "test_support.h"
 
 namespace {

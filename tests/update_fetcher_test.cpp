@@ -8,12 +8,12 @@
 #include <limits>
 
 #include "fake_rates_service.h"
+#include "net/rates_client.h"
 #include "pe_builder.h"
-#include "rates_client.h"
 #include "test_signing.h"
 #include "test_support.h"
-#include "update_check.h"
-#include "update_signature.h"
+#include "update/update_check.h"
+#include "update/update_signature.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "currency.h"
-#include "display_format.h"
 #include "fake_rates_service.h"
-#include "protocol.h"
+#include "net/protocol.h"
+#include "rates/currency.h"
+#include "rates/display_format.h"
 #include "rates_xml.h"
 #include "resource.h"
 #include "window_host.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "display_format.h"
 #include "fake_rates_service.h"
-#include "protocol.h"
+#include "net/protocol.h"
+#include "rates/display_format.h"
 #include "resource.h"
 #include "test_support.h"
 #include "window_host.h"

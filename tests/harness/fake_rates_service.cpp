@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "byte_order.h"
-#include "protocol.h"
+#include "base/byte_order.h"
+#include "net/protocol.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pe_image.h"
+#include "update/pe_image.h"
 
 // A minimal PE library image, built byte by byte, for the update check.
 struct PeOptions {

@@ -5,12 +5,12 @@
 
 #include <span>
 
-#include "byte_order.h"
-#include "display_format.h"
+#include "base/byte_order.h"
 #include "fake_rates_service.h"
-#include "protocol.h"
-#include "rates_key.h"
+#include "net/protocol.h"
+#include "rates/display_format.h"
 #include "resource.h"
+#include "signing/rates_key.h"
 #include "test_signing.h"
 
 namespace {

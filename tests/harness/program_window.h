@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "rates_snapshot.h"
+#include "rates/snapshot.h"
 #include "test_support.h"
 
 class FakeRatesService;

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "file_io.h"
+#include "store/file_io.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "currency.h"
+#include "rates/currency.h"
 
 // A rate as a bank file writes it: the decimal text and the multiplier attribute ("": none).
 struct XmlRate {

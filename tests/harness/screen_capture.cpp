@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdio>
 
-#include "file_io.h"
 #include "skin_bitmap.h"
+#include "store/file_io.h"
 
 namespace {
 

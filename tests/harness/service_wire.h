@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rates_client.h"
+#include "net/rates_client.h"
 #include "test_sockets.h"
 
 class LoggedProcess;

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "rates_key.h"
-#include "update_key.h"
-#include "update_signature.h"
+#include "signing/rates_key.h"
+#include "signing/update_key.h"
+#include "update/update_signature.h"
 
 #ifndef ORVANE_RATES_SIGNING_SCALAR_HEX
 #define ORVANE_RATES_SIGNING_SCALAR_HEX ""

@@ -6,9 +6,9 @@
 
 #include <optional>
 
+#include "net/rates_record.h"
 #include "pe_builder.h"
-#include "rates_record.h"
-#include "signature_crypto.h"
+#include "signing/signature_crypto.h"
 
 // Keys for tests only: they sign nothing outside them.
 struct TestKey {

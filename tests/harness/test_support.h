@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "file_io.h"
-#include "local_clock.h"
-#include "settings_store.h"
-#include "socket_api.h"
+#include "base/local_clock.h"
+#include "net/socket_api.h"
+#include "store/file_io.h"
+#include "store/settings_store.h"
 
 // Asks `condition` every `interval` until it holds; false when `bound` passed first. Generous
 // bounds let a slow machine pass and still fail a hang.

@@ -20,9 +20,9 @@
 
 #include "fake_rates_service.h"
 #include "launcher_harness.h"
+#include "net/protocol.h"
 #include "program_window.h"
-#include "protocol.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

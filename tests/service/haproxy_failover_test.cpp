@@ -8,7 +8,7 @@
 #include <sstream>
 #include <thread>
 
-#include "byte_order.h"
+#include "base/byte_order.h"
 #include "rates_xml.h"
 #include "service_process.h"
 #include "service_wire.h"

@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "rates_client.h"
+#include "net/rates_client.h"
 #include "rates_xml.h"
 #include "service_process.h"
 #include "service_wire.h"

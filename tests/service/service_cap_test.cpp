@@ -11,7 +11,7 @@
 #include "service_wire.h"
 #include "test_signing.h"
 #include "test_support.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "rates_client.h"
+#include "net/rates_client.h"
 #include "rates_xml.h"
 #include "service_process.h"
 #include "test_signing.h"

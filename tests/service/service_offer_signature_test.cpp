@@ -5,7 +5,7 @@
 #include <csignal>
 #include <filesystem>
 
-#include "rates_client.h"
+#include "net/rates_client.h"
 #include "service_process.h"
 #include "test_signing.h"
 #include "test_support.h"

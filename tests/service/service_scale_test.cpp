@@ -9,13 +9,13 @@
 #include <mutex>
 #include <thread>
 
-#include "byte_order.h"
+#include "base/byte_order.h"
 #include "pe_builder.h"
 #include "service_process.h"
 #include "service_wire.h"
 #include "test_signing.h"
 #include "test_support.h"
-#include "update_signature.h"
+#include "update/update_signature.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <thread>
 
-#include "openssl_support.h"
-#include "rates_record.h"
+#include "net/rates_record.h"
 #include "rates_xml.h"
 #include "service_process.h"
 #include "service_wire.h"
+#include "signing/openssl_support.h"
 #include "test_support.h"
 #include "update_signer.h"
 
