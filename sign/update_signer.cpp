@@ -58,23 +58,9 @@ std::optional<SigningKey> SigningKey::ReadPem(const std::string& path, std::stri
 }
 
 std::optional<SigningKey> SigningKey::FromRaw(std::span<const std::uint8_t, 32> scalar, const UpdateKey& point) {
-  unsigned char encoded[65] = {0x04};
-  std::copy(point.begin(), point.end(), encoded + 1);
-  const BigNumber secret(BN_bin2bn(scalar.data(), static_cast<int>(scalar.size()), nullptr));
-  // OSSL_PARAM wants the scalar in native byte order.
-  unsigned char native[32] = {};
-  if (!secret || BN_bn2nativepad(secret.get(), native, sizeof native) != sizeof native) return std::nullopt;
-  char group[] = "prime256v1";
-  OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
-                         OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, encoded, sizeof encoded),
-                         OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_PRIV_KEY, native, sizeof native),
-                         OSSL_PARAM_construct_end()};
-  PkeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
-  EVP_PKEY* key = nullptr;
-  if (!context || EVP_PKEY_fromdata_init(context.get()) <= 0 ||
-      EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_KEYPAIR, params) <= 0)
-    return std::nullopt;
-  return SigningKey(PkeyPointer(key), point);
+  PkeyPointer key = MakeP256Key(point, scalar);
+  if (!key) return std::nullopt;
+  return SigningKey(std::move(key), point);
 }
 
 std::optional<RawSignature> SigningKey::Sign(const Sha256Digest& digest) const {

@@ -27,6 +27,10 @@ using EcdsaSignature = std::unique_ptr<ECDSA_SIG, OpenSslFreer<ECDSA_SIG_free>>;
 using BioPointer = std::unique_ptr<BIO, OpenSslFreer<BIO_free>>;
 using BigNumber = std::unique_ptr<BIGNUM, OpenSslFreer<BN_free>>;
 
+// A P-256 key from its point (X then Y), with its private scalar (big-endian) when given;
+// nothing for a point that is not on the curve.
+PkeyPointer MakeP256Key(const UpdateKey& point, std::optional<std::span<const std::uint8_t, 32>> scalar = std::nullopt);
+
 // DER, as OpenSSL's tools write signatures, and r then s, as the signature block holds them.
 std::optional<RawSignature> RawFromDerSignature(std::span<const std::uint8_t> der);
 std::vector<std::uint8_t> DerFromRawSignature(const RawSignature& raw);

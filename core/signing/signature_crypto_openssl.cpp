@@ -10,20 +10,27 @@
 
 #include "signing/openssl_support.h"
 
-namespace {
-
-PkeyPointer PublicKeyFromPoint(const UpdateKey& key) {
+PkeyPointer MakeP256Key(const UpdateKey& point, std::optional<std::span<const std::uint8_t, 32>> scalar) {
   // The uncompressed encoding of the point: 0x04, X, Y.
-  unsigned char point[65] = {0x04};
-  std::copy(key.begin(), key.end(), point + 1);
+  unsigned char encoded[65] = {0x04};
+  std::copy(point.begin(), point.end(), encoded + 1);
   char group[] = "prime256v1";
-  const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
-                               OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point),
-                               OSSL_PARAM_construct_end()};
+  // OSSL_PARAM wants the scalar in native byte order.
+  unsigned char native[32] = {};
+  if (scalar) {
+    const BigNumber secret(BN_bin2bn(scalar->data(), static_cast<int>(scalar->size()), nullptr));
+    if (!secret || BN_bn2nativepad(secret.get(), native, sizeof native) != sizeof native) return nullptr;
+  }
+  const OSSL_PARAM params[] = {
+      OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, group, 0),
+      OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, encoded, sizeof encoded),
+      scalar ? OSSL_PARAM_construct_BN(OSSL_PKEY_PARAM_PRIV_KEY, native, sizeof native) : OSSL_PARAM_construct_end(),
+      OSSL_PARAM_construct_end()};
   PkeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr));
   EVP_PKEY* pkey = nullptr;
   if (!context || EVP_PKEY_fromdata_init(context.get()) <= 0 ||
-      EVP_PKEY_fromdata(context.get(), &pkey, EVP_PKEY_PUBLIC_KEY, const_cast<OSSL_PARAM*>(params)) <= 0)
+      EVP_PKEY_fromdata(context.get(), &pkey, scalar ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY,
+                        const_cast<OSSL_PARAM*>(params)) <= 0)
     return nullptr;
   PkeyPointer owned(pkey);
   // fromdata takes the point as given; only a point of the curve is a key.
@@ -31,8 +38,6 @@ PkeyPointer PublicKeyFromPoint(const UpdateKey& key) {
   if (!check || EVP_PKEY_public_check(check.get()) != 1) return nullptr;
   return owned;
 }
-
-}  // namespace
 
 std::optional<Sha256Digest> Sha256(std::span<const std::uint8_t> bytes) {
   Sha256Digest digest{};
@@ -44,7 +49,7 @@ std::optional<Sha256Digest> Sha256(std::span<const std::uint8_t> bytes) {
 }
 
 bool VerifyP256Signature(const UpdateKey& key, const Sha256Digest& digest, const RawSignature& signature) {
-  const PkeyPointer pkey = PublicKeyFromPoint(key);
+  const PkeyPointer pkey = MakeP256Key(key);
   if (!pkey) return false;
   // libcrypto verifies DER; the block holds r and s as they are.
   const std::vector<std::uint8_t> der = DerFromRawSignature(signature);
