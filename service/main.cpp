@@ -8,17 +8,13 @@
 #include "rates_server.h"
 #include "service_log.h"
 #include "service_options.h"
-#include "store/file_io.h"
 
 namespace {
 
 int CheckRatesFile(const std::string& path) {
-  const auto bytes = ReadWholeFile(path);
-  const RatesFile file =
-      bytes ? ParseRatesFile(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()))
-            : RatesFile{};
-  if (!bytes || !file.ok) {
-    std::fprintf(stderr, "%s: refused (%s)\n", path.c_str(), bytes ? file.error.c_str() : "cannot read");
+  const RatesFile file = LoadRatesFile(path);
+  if (!file.ok) {
+    std::fprintf(stderr, "%s: refused (%s)\n", path.c_str(), file.error.c_str());
     return 1;
   }
   const RatesBank bank = file.source == RatesSource::EuropeanCentralBank ? RatesBank::EuropeanCentralBank

@@ -1,23 +1,37 @@
 #include "rates_file.h"
 
+#include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <pugixml.hpp>
 
 namespace {
 
-// The bank's per-unit scale of each served currency: "100HUF" and "100JPY" count in hundreds.
-double UnitScale(int index) { return index == 10 || index == 11 ? 100.0 : 1.0; }
+// A served currency's label read as the banks count it: "100HUF" is HUF in hundreds, "EUR" is
+// EUR by the unit.
+struct LabelUnit {
+  std::string_view isoCode;
+  double units = 1.0;
+};
 
-// The ISO code the banks use for a served currency ("100HUF" is HUF).
-std::string_view IsoCode(int index) {
-  std::string_view label = CurrencyCodes[index];
-  if (label.starts_with("100")) label.remove_prefix(3);
-  return label;
+LabelUnit ReadLabel(int index) {
+  const std::string_view label = CurrencyCodes[index];
+  const std::size_t digits = label.find_first_not_of("0123456789");
+  LabelUnit unit{label.substr(digits)};
+  if (digits > 0) std::from_chars(label.data(), label.data() + digits, unit.units);
+  return unit;
 }
+
+double UnitScale(int index) { return ReadLabel(index).units; }
+std::string_view IsoCode(int index) { return ReadLabel(index).isoCode; }
 
 std::optional<int> IndexOfIsoCode(std::string_view code) {
   for (int i = 0; i < RATE_COUNT; ++i)
@@ -189,4 +203,29 @@ RatesFile ParseRatesFile(std::string_view bytes) {
     return ParseCentralBankCube(cube, std::move(file));
   }
   return Refuse(std::move(file), "neither a National Bank of Romania nor a European Central Bank rates file");
+}
+
+RatesFile LoadRatesFile(const std::string& path) {
+  // Opened without waiting, so that a named pipe in the file's place cannot hold the service up,
+  // and judged by what was opened rather than by the name.
+  const int descriptor = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return Refuse(RatesFile{}, "cannot read");
+  struct stat info {};
+  bool fits = fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<std::uintmax_t>(info.st_size) <= MAX_RATES_FILE_BYTES;
+  std::string bytes;
+  ssize_t got = 0;
+  if (fits) {
+    std::array<char, 65536> chunk;
+    // A file that grows past the limit while it is read is refused as well.
+    while (bytes.size() <= MAX_RATES_FILE_BYTES && (got = read(descriptor, chunk.data(), chunk.size())) != 0) {
+      if (got < 0 && errno != EINTR) break;
+      if (got > 0) bytes.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    fits = bytes.size() <= MAX_RATES_FILE_BYTES;
+  }
+  close(descriptor);
+  if (!fits) return Refuse(RatesFile{}, "not a regular file of at most 16 MB");
+  if (got < 0) return Refuse(RatesFile{}, "read error");
+  return ParseRatesFile(bytes);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,3 +26,10 @@ struct RatesFile {
 // served) or of a European Central Bank `eurofxref` daily file (RON cross rates from its RON
 // rate). Never throws, whatever the bytes.
 RatesFile ParseRatesFile(std::string_view bytes);
+
+// The largest rates file taken; a whole year of the bank's file is 330 kB.
+inline constexpr std::size_t MAX_RATES_FILE_BYTES = 16 << 20;
+
+// The one way the service takes a rates file, for --check, the start and every reload: a regular
+// file of at most 16 MB, read whole, then parsed. A device or a runaway download is not read at all.
+RatesFile LoadRatesFile(const std::string& path);

@@ -14,14 +14,11 @@
 #include "rates_health.h"
 #include "service_log.h"
 #include "signed_rates.h"
-#include "store/file_io.h"
 #include "update_offer.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr off_t MAX_RATES_FILE_BYTES = 16 << 20;
 
 // Some descriptors stay free for the listeners, the rates file and the log.
 constexpr rlim_t RESERVED_FILES = 32;
@@ -263,19 +260,7 @@ bool RatesServer::ReloadRates(bool force) {
   const FileStamp stamp{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
   if (!force && m_ratesStamp && *m_ratesStamp == stamp) return false;
   m_ratesStamp = stamp;
-  // A device or a runaway download is not read at all; a whole year of the bank's file is 330 kB.
-  if (!S_ISREG(info.st_mode) || info.st_size > MAX_RATES_FILE_BYTES) {
-    LogLine(Trouble(), "rates: " + path + " refused (not a regular file of at most 16 MB)" +
-                           (m_rates ? "; still serving " + m_ratesDate : ""));
-    return false;
-  }
-
-  const auto bytes = ReadWholeFile(path, static_cast<std::size_t>(MAX_RATES_FILE_BYTES));
-  RatesFile file;
-  if (bytes)
-    file = ParseRatesFile(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
-  else
-    file.error = "read error";
+  RatesFile file = LoadRatesFile(path);
   // Signed once per load, never per request.
   std::optional<RatesRecordBytes> signedRates;
   if (file.ok && m_ratesKey) {

@@ -3,6 +3,8 @@
 #include <csignal>
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "net/rates_client.h"
 #include "rates_xml.h"
 #include "service_process.h"
@@ -157,6 +159,8 @@ TEST(ServiceConformance, StartRefusesWhatItCannotServe) {
   WriteText(dir.File("no-gold.xml"), NationalBankXml("2026-03-02", {{"XAU", {""}}}));
   WriteText(dir.File("not-a-library.dll"), std::string(5000, 'M'));
   WriteText(dir.File("huge.xml"), NationalBankXml("2026-03-02") + std::string(17 << 20, ' '));
+  // A named pipe with no writer: opening it to read would wait for ever.
+  ASSERT_EQ(mkfifo(dir.File("pipe.xml").c_str(), 0600), 0);
   const std::string good = FIXTURES + "/bnr-2021-05-05.xml";
   struct Case {
     std::vector<std::string> arguments;
@@ -180,6 +184,11 @@ TEST(ServiceConformance, StartRefusesWhatItCannotServe) {
       {{"--check", dir.File("broken.xml")}, 1},
       {{"--check", dir.File("no-gold.xml")}, 1},
       {{"--check", dir.File("missing.xml")}, 1},
+      {{"--check", "/dev/zero"}, 1},
+      {{"--check", dir.File("huge.xml")}, 1},
+      {{"--check", dir.Path().string()}, 1},
+      {{"--check", dir.File("pipe.xml")}, 1},
+      {{"--rates", dir.File("pipe.xml")}, 1},
   };
   for (const Case& c : cases) {
     ServiceProcess service(c.arguments);
