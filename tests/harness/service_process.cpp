@@ -99,7 +99,11 @@ std::optional<int> LoggedProcess::WaitForExit(std::chrono::milliseconds timeout)
         return m_status.has_value();
       },
       timeout, std::chrono::milliseconds(10));
-  return ended ? m_status : std::nullopt;
+  if (!ended) return std::nullopt;
+  // The reader may still be behind the process: its last lines count once the log has ended.
+  std::unique_lock lock(m_mutex);
+  m_changed.wait_for(lock, timeout, [&] { return m_logClosed; });
+  return m_status;
 }
 
 std::vector<std::string> LoggedProcess::Lines() const {
