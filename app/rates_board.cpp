@@ -23,7 +23,7 @@ BoardRow BoardLayout(int index) {
 std::string RateBoxName(int index) { return std::string(CurrencyCodes[index]) + " in " + CurrencyCodes[RON_INDEX]; }
 
 void PaintBoard(HDC dc, const SkinBitmap& background, const SkinBitmap& flagStrip, HFONT font) {
-  background.DrawWhole(dc, 0, 0, 255, KEY_COLOR, true);
+  background.Draw(dc, 0, 0);
   Selection selectedFont(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, TEXT_COLOR);

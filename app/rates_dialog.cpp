@@ -334,7 +334,7 @@ HBRUSH RatesDialog::OnCtlColor(HDC dc, HWND control) {
     MemoryDC memory(CreateCompatibleDC(dc));
     Selection selected(memory.Get(), piece.Get());
     if (selected.Succeeded())
-      m_background.Draw(memory.Get(), 0, 0, rect.left, rect.top, width, height, 255, KEY_COLOR, true);
+      m_background.Draw(memory.Get(), 0, 0, rect);
   }
   m_controlBrush.Reset(CreatePatternBrush(piece.Get()));
   return m_controlBrush.Get();

@@ -28,9 +28,9 @@ void SkinButton::OnDrawItem(const DRAWITEMSTRUCT& item) {
     m_bShaped = !skin.IsEmpty();
   }
   if (m_bHover) {
-    skin.Draw(dc, 0, 0, IMAGE_WIDTH, 0, IMAGE_WIDTH, IMAGE_HEIGHT, 255, KEY_COLOR, true);
+    skin.Draw(dc, 0, 0, RECT{IMAGE_WIDTH, 0, 2 * IMAGE_WIDTH, IMAGE_HEIGHT});
   } else {
-    skin.Draw(dc, 0, 0, 0, 0, IMAGE_WIDTH, IMAGE_HEIGHT, 255, KEY_COLOR, true);
+    skin.Draw(dc, 0, 0, RECT{0, 0, IMAGE_WIDTH, IMAGE_HEIGHT});
     SetTextColor(dc, RGB(0, 0, 0));
   }
   char caption[64] = {};

@@ -22,5 +22,5 @@ inline constexpr int FLAG_WIDTH = 30;
 inline constexpr int FLAG_HEIGHT = 20;
 
 inline void DrawFlag(const SkinBitmap& strip, HDC dc, int x, int y, int currency) {
-  strip.Draw(dc, x, y, FLAG_WIDTH * currency, 0, FLAG_WIDTH, FLAG_HEIGHT, 255, KEY_COLOR, true);
+  strip.Draw(dc, x, y, RECT{FLAG_WIDTH * currency, 0, FLAG_WIDTH * (currency + 1), FLAG_HEIGHT});
 }
