@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "board_geometry.h"
 #include "currency.h"
 #include "display_format.h"
 #include "module.h"
@@ -16,8 +17,6 @@
 
 namespace {
 
-constexpr int WINDOW_SIZE = 400;
-constexpr int CORNER_ELLIPSE = 78;
 constexpr char TOOLTIP_TEXT[] = "Click here to change curency...";
 // Asks the window, on its own thread, to give the tray icon its tip once the icon exists.
 constexpr UINT WM_TRAY_READY = WM_APP + 21;
@@ -145,11 +144,11 @@ BOOL RatesDialog::OnInitDialog() {
 
   RECT workArea{};
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
-  RegionHandle shape(CreateRoundRectRgn(0, 0, WINDOW_SIZE, WINDOW_SIZE, CORNER_ELLIPSE, CORNER_ELLIPSE));
+  RegionHandle shape(CreateRoundRectRgn(0, 0, FACE_SIZE, FACE_SIZE, FACE_CORNER_ELLIPSE, FACE_CORNER_ELLIPSE));
   if (shape && SetWindowRgn(m_hWnd, shape.Get(), TRUE)) shape.Release();  // the window owns it now
   // The work area's own left and top are not added: the window centres on the work area's size.
-  SetWindowPos(m_hWnd, nullptr, (workArea.right - workArea.left - WINDOW_SIZE) / 2,
-               (workArea.bottom - workArea.top - WINDOW_SIZE) / 2, WINDOW_SIZE, WINDOW_SIZE, SWP_SHOWWINDOW);
+  SetWindowPos(m_hWnd, nullptr, (workArea.right - workArea.left - FACE_SIZE) / 2,
+               (workArea.bottom - workArea.top - FACE_SIZE) / 2, FACE_SIZE, FACE_SIZE, SWP_SHOWWINDOW);
 
   CreateRateBoxes();
   m_converter.FillLists();
