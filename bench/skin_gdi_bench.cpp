@@ -133,12 +133,28 @@ int main(int argc, char** argv) {
     BitBlt(target, 0, 0, 400, 400, source, 0, 0, SRCCOPY);
     GdiFlush();
   });
+  // The reference above converts the face's 24-bit DIB section; the kept board is already in the
+  // target's format, so its copy is cheaper than that. The same copy, for comparison:
+  HBITMAP compatibleFace = CreateCompatibleBitmap(screen, 400, 400);
+  HDC compatibleSource = CreateCompatibleDC(screen);
+  HGDIOBJ previousCompatible = SelectObject(compatibleSource, compatibleFace);
+  BitBlt(compatibleSource, 0, 0, 400, 400, source, 0, 0, SRCCOPY);
+  const double compatibleBlit = MedianMicroseconds(500, [&] {
+    BitBlt(target, 0, 0, 400, 400, compatibleSource, 0, 0, SRCCOPY);
+    GdiFlush();
+  });
+  SelectObject(compatibleSource, previousCompatible);
+  DeleteDC(compatibleSource);
+  DeleteObject(compatibleFace);
+
   Report("full paint, all made anew (as before)", 50, asBefore);
   Report("  of which face + 18 flags + labels", 50, compose);
   Report("full paint, board and brushes kept", 500, kept);
   Report("BitBlt of the face", 500, blit);
+  Report("BitBlt of the face, screen-compatible copy", 500, compatibleBlit);
   std::printf("ratio full paint as before / BitBlt: %.1f\n", asBefore / blit);
-  std::printf("ratio full paint kept / BitBlt: %.1f (goal: at most 3)\n", kept / blit);
+  std::printf("ratio full paint kept / BitBlt: %.2f (goal: at most 3)\n", kept / blit);
+  std::printf("ratio full paint kept / BitBlt of the screen-compatible copy: %.2f\n", kept / compatibleBlit);
 
   SelectObject(source, previousSource);
   DeleteDC(source);

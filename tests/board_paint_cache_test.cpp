@@ -90,9 +90,10 @@ class BoardPaintCacheTest : public ::testing::Test {
 };
 
 TEST_F(BoardPaintCacheTest, KeptBoardPaintsWhatPaintingAnewPaintsThroughEveryChange) {
-  SkinBitmap otherFlags;
+  SkinBitmap otherFace, otherFlags;
+  otherFace.Attach(Inverted("background.bmp"));
   otherFlags.Attach(Inverted("flags.bmp"));
-  ASSERT_FALSE(otherFlags.IsEmpty());
+  ASSERT_FALSE(otherFace.IsEmpty() || otherFlags.IsEmpty());
   const SkinBitmap noFace;
   BoardPicture board;
   // One picture through a sequence of paints, each over a target scribbled white first: the kept
@@ -109,7 +110,8 @@ TEST_F(BoardPaintCacheTest, KeptBoardPaintsWhatPaintingAnewPaintsThroughEveryCha
       {"another font", background, flags, bold.Get(), false},
       {"back to the first font", background, flags, gui, false},
       {"another flag strip", background, otherFlags, gui, false},
-      {"after Forget", background, otherFlags, gui, true},
+      {"another face", otherFace, otherFlags, gui, false},
+      {"after Forget", otherFace, otherFlags, gui, true},
       {"no face: flags and labels straight on", noFace, flags, gui, false},
       {"the face again", background, flags, gui, false},
   };
