@@ -1,29 +1,32 @@
 #include "rates_board.h"
 
+#include "board_geometry.h"
 #include "handle.h"
 #include "rates/currency.h"
 #include "skin_palette.h"
 
 namespace {
-constexpr int ROWS_PER_COLUMN = 9;
 constexpr COLORREF TEXT_COLOR = RGB(255, 255, 255);
 }  // namespace
 
 BoardRow BoardLayout(int index) {
-  const bool left = index < ROWS_PER_COLUMN;
-  const int row = left ? index : index - ROWS_PER_COLUMN;
-  const int y = 40 + 25 * row;
+  const bool left = index < BOARD_ROWS_PER_COLUMN;
+  const int row = left ? index : index - BOARD_ROWS_PER_COLUMN;
+  const int y = BOARD_TOP + BOARD_ROW_PITCH * row;
+  const int labelLeft = left ? BOARD_LEFT_LABEL_LEFT : BOARD_RIGHT_LABEL_LEFT;
+  const int labelRight = left ? BOARD_LEFT_LABEL_RIGHT : BOARD_RIGHT_LABEL_RIGHT;
+  const int rateBoxLeft = left ? BOARD_LEFT_RATE_BOX_LEFT : BOARD_RIGHT_RATE_BOX_LEFT;
   BoardRow layout;
-  layout.flag = {left ? 35 : 195, y};
-  layout.label = left ? RECT{71, y, 101, y + 20} : RECT{231, y, 271, y + 20};
-  layout.rateBox = left ? RECT{95, 43 + 25 * row, 155, 68 + 25 * row} : RECT{280, 43 + 25 * row, 340, 68 + 25 * row};
+  layout.flag = {left ? BOARD_LEFT_FLAG_X : BOARD_RIGHT_FLAG_X, y};
+  layout.label = {labelLeft, y, labelRight, y + FLAG_HEIGHT};
+  layout.rateBox = {rateBoxLeft, y + RATE_BOX_DROP, rateBoxLeft + RATE_BOX_WIDTH, y + RATE_BOX_DROP + RATE_BOX_HEIGHT};
   return layout;
 }
 
 std::string RateBoxName(int index) { return std::string(CurrencyCodes[index]) + " in " + CurrencyCodes[RON_INDEX]; }
 
 void PaintBoard(HDC dc, const SkinBitmap& background, const SkinBitmap& flagStrip, HFONT font) {
-  background.DrawWhole(dc, 0, 0, 255, KEY_COLOR, true);
+  background.Draw(dc, 0, 0);
   Selection selectedFont(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, TEXT_COLOR);

@@ -6,10 +6,10 @@
 
 #include "skin_bitmap.h"
 
-// The rates board: where each of the eighteen currencies sits on the 400 x 400 face, and how the
-// face, the flags and the labels are painted.
+// The rates board: where each of the eighteen currencies sits on the face (board_geometry.h), and
+// how the face, the flags and the labels are painted.
 struct BoardRow {
-  POINT flag;    // top-left of the 30 x 20 flag
+  POINT flag;    // top-left of the flag
   RECT label;    // the currency's label
   RECT rateBox;  // the read-only box of its rate
 };

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "board_geometry.h"
 #include "module.h"
 #include "png_resource.h"
 #include "rates/currency.h"
@@ -16,8 +17,6 @@
 
 namespace {
 
-constexpr int WINDOW_SIZE = 400;
-constexpr int CORNER_ELLIPSE = 78;
 constexpr char TOOLTIP_TEXT[] = "Click here to change curency...";
 // Asks the window, on its own thread, to give the tray icon its tip once the icon exists.
 constexpr UINT WM_TRAY_READY = WM_APP + 21;
@@ -92,6 +91,15 @@ std::optional<LRESULT> RatesDialog::OnMessage(UINT message, WPARAM, LPARAM lPara
   switch (message) {
     case WM_ERASEBKGND:
       return TRUE;  // the painting covers the whole client area
+    case WM_DISPLAYCHANGE:
+      // Another colour depth: the kept board and brushes are of the old one.
+      m_boardPicture.Forget();
+      m_faceBrushes.Forget();
+      return std::nullopt;
+    case WM_SETTINGCHANGE:
+      // Among the settings is the smoothing of the labels' text.
+      m_boardPicture.Forget();
+      return std::nullopt;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<LRESULT>(m_hIcon);
     case WM_UPDATE_READY:
@@ -136,11 +144,11 @@ BOOL RatesDialog::OnInitDialog() {
 
   RECT workArea{};
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &workArea, 0);
-  RegionHandle shape(CreateRoundRectRgn(0, 0, WINDOW_SIZE, WINDOW_SIZE, CORNER_ELLIPSE, CORNER_ELLIPSE));
+  RegionHandle shape(CreateRoundRectRgn(0, 0, FACE_SIZE, FACE_SIZE, FACE_CORNER_ELLIPSE, FACE_CORNER_ELLIPSE));
   if (shape && SetWindowRgn(m_hWnd, shape.Get(), TRUE)) shape.Release();  // the window owns it now
   // The work area's own left and top are not added: the window centres on the work area's size.
-  SetWindowPos(m_hWnd, nullptr, (workArea.right - workArea.left - WINDOW_SIZE) / 2,
-               (workArea.bottom - workArea.top - WINDOW_SIZE) / 2, WINDOW_SIZE, WINDOW_SIZE, SWP_SHOWWINDOW);
+  SetWindowPos(m_hWnd, nullptr, (workArea.right - workArea.left - FACE_SIZE) / 2,
+               (workArea.bottom - workArea.top - FACE_SIZE) / 2, FACE_SIZE, FACE_SIZE, SWP_SHOWWINDOW);
 
   CreateRateBoxes();
   m_converter.FillLists();
@@ -267,7 +275,7 @@ bool RatesDialog::OnPaint() {
              (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2, m_hIcon);
     return true;
   }
-  PaintBoard(dc, m_background, m_flagStrip, reinterpret_cast<HFONT>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0)));
+  m_boardPicture.Paint(dc, m_background, m_flagStrip, reinterpret_cast<HFONT>(SendMessageA(m_hWnd, WM_GETFONT, 0, 0)));
   return true;
 }
 
@@ -314,30 +322,20 @@ void RatesDialog::OnLButtonUp(POINT) {
 }
 
 HBRUSH RatesDialog::OnCtlColor(HDC dc, HWND control) {
-  RECT rect;
-  GetWindowRect(control, &rect);
-  MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
   SetBkMode(dc, TRANSPARENT);
   const int id = GetDlgCtrlID(control);
   if (id == IDC_FROM_EDIT || id == IDC_TO_EDIT) {
-    m_controlBrush.Reset(CreateSolidBrush(SKIN_LIGHT_BLUE));
-    return m_controlBrush.Get();
+    if (!m_amountBrush) m_amountBrush.Reset(CreateSolidBrush(SKIN_LIGHT_BLUE));
+    return m_amountBrush.Get();
   }
 
   // The rate boxes and the "Last Updated" line show the face through their background: a
-  // pattern brush of the piece of the background that lies under the control.
+  // pattern brush of the piece of the face that lies under the control.
   SetTextColor(dc, RGB(255, 255, 255));
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
-  BitmapHandle piece(CreateCompatibleBitmap(dc, width, height));
-  {
-    MemoryDC memory(CreateCompatibleDC(dc));
-    Selection selected(memory.Get(), piece.Get());
-    if (selected.Succeeded())
-      m_background.Draw(memory.Get(), 0, 0, rect.left, rect.top, width, height, 255, KEY_COLOR, true);
-  }
-  m_controlBrush.Reset(CreatePatternBrush(piece.Get()));
-  return m_controlBrush.Get();
+  RECT rect;
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&rect), 2);
+  return m_faceBrushes.For(dc, rect, m_background);
 }
 
 void RatesDialog::StopWorkersAndEnd(INT_PTR result) {
@@ -362,7 +360,9 @@ void RatesDialog::OnUpdateReady() {
 void RatesDialog::OnDestroy() {
   KillTimer(m_hWnd, UPDATE_TIMER_ID);
   ShowTrayIcon(m_hWnd, m_hTrayIcon, false);
-  m_controlBrush.Reset();
+  m_boardPicture.Forget();
+  m_faceBrushes.Forget();
+  m_amountBrush.Reset();
   m_background.DeleteObject();
   m_flagStrip.DeleteObject();
 }

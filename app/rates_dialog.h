@@ -5,6 +5,7 @@
 #include <array>
 
 #include "accessible_window.h"
+#include "board_paint_cache.h"
 #include "convert/converter.h"
 #include "dialog.h"
 #include "flag_combo_box.h"
@@ -81,7 +82,9 @@ class RatesDialog : public Dialog {
   std::array<AccessibleWindow, RATE_COUNT> m_rateBoxReaders;
   bool m_bVisible = true;
   bool m_bDragging = false;
-  BrushHandle m_controlBrush;
+  BoardPicture m_boardPicture;
+  FaceBrushes m_faceBrushes;  // of the rate boxes and the "Last Updated" line
+  BrushHandle m_amountBrush;
   int m_dragOffsetX = 0;
   int m_dragOffsetY = 0;
   HICON m_hTrayIcon = nullptr;

@@ -61,17 +61,15 @@ bool BlendKeyed(HDC destination, int x, int y, int w, int h, HDC source, int src
   return selected.Succeeded() && BitBlt(destination, x, y, w, h, work.Get(), 0, 0, SRCCOPY);
 }
 
-void SkinBitmap::Draw(HDC target, int x, int y, int srcX, int srcY, int width, int height, int alpha, COLORREF key,
-                      bool blend) const {
+void SkinBitmap::Draw(HDC target, int x, int y, const RECT& piece) const {
   if (IsEmpty()) return;
   MemoryDC memory(CreateCompatibleDC(target));
   if (!memory) return;
   Selection selected(memory.Get(), m_bitmap.Get());
   if (!selected.Succeeded()) return;
-  if (blend)
-    BlendKeyed(target, x, y, width, height, memory.Get(), srcX, srcY, width, height, alpha, key);
-  else
-    BitBlt(target, x, y, width, height, memory.Get(), srcX, srcY, SRCCOPY);
+  const int width = piece.right - piece.left;
+  const int height = piece.bottom - piece.top;
+  BlendKeyed(target, x, y, width, height, memory.Get(), piece.left, piece.top, width, height, 255, KEY_COLOR);
 }
 
 int SkinBitmap::GetWidth() const {

@@ -24,11 +24,12 @@ class SkinBitmap {
   HBITMAP Get() const { return m_bitmap.Get(); }
   bool IsEmpty() const { return !m_bitmap; }
 
-  void Draw(HDC target, int x, int y, int srcX, int srcY, int width, int height, int alpha, COLORREF key,
-            bool blend) const;
-  void DrawWhole(HDC target, int x, int y, int alpha, COLORREF key, bool blend) const {
-    Draw(target, x, y, 0, 0, GetWidth(), GetHeight(), alpha, key, blend);
-  }
+  // Draws `piece` of the picture (in picture coordinates) with its top-left at (x, y) of `target`,
+  // the way every skin picture is drawn: key-colour pixels leave the target as it is, every other
+  // pixel lands opaque, one step darker (BlendKeyed at full opacity).
+  void Draw(HDC target, int x, int y, const RECT& piece) const;
+  // The whole picture.
+  void Draw(HDC target, int x, int y) const { Draw(target, x, y, RECT{0, 0, GetWidth(), GetHeight()}); }
 
   int GetWidth() const;
   int GetHeight() const;

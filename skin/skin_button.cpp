@@ -3,10 +3,9 @@
 #include "skin_palette.h"
 
 namespace {
-constexpr int IMAGE_WIDTH = 93;  // also the hover image's source x
-constexpr int IMAGE_HEIGHT = 27;
-// Inside the pill's shape at every corner, around the caption.
-constexpr RECT FOCUS_FRAME{4, 4, 89, 23};
+// The focus frame lies this far inside the image's edges: inside the pill's shape at every corner,
+// around the caption.
+constexpr int FOCUS_FRAME_INSET = 4;
 const SkinBitmap NO_SKIN;  // what a button without a skin draws: nothing
 }  // namespace
 
@@ -27,10 +26,13 @@ void SkinButton::OnDrawItem(const DRAWITEMSTRUCT& item) {
     if (region && SetWindowRgn(m_hWnd, region.Get(), TRUE)) region.Release();  // the window owns it now
     m_bShaped = !skin.IsEmpty();
   }
+  // The skin holds two images side by side: at rest on the left, under the pointer on the right.
+  const int width = skin.GetWidth() / 2;
+  const int height = skin.GetHeight();
   if (m_bHover) {
-    skin.Draw(dc, 0, 0, IMAGE_WIDTH, 0, IMAGE_WIDTH, IMAGE_HEIGHT, 255, KEY_COLOR, true);
+    skin.Draw(dc, 0, 0, RECT{width, 0, 2 * width, height});
   } else {
-    skin.Draw(dc, 0, 0, 0, 0, IMAGE_WIDTH, IMAGE_HEIGHT, 255, KEY_COLOR, true);
+    skin.Draw(dc, 0, 0, RECT{0, 0, width, height});
     SetTextColor(dc, RGB(0, 0, 0));
   }
   char caption[64] = {};
@@ -38,7 +40,9 @@ void SkinButton::OnDrawItem(const DRAWITEMSTRUCT& item) {
   SetBkMode(dc, TRANSPARENT);
   RECT rect = item.rcItem;
   DrawTextA(dc, caption, length, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  if (m_bShowFocus && (item.itemState & ODS_FOCUS)) DrawLightFrame(dc, FOCUS_FRAME);
+  if (m_bShowFocus && (item.itemState & ODS_FOCUS))
+    DrawLightFrame(dc,
+                   RECT{FOCUS_FRAME_INSET, FOCUS_FRAME_INSET, width - FOCUS_FRAME_INSET, height - FOCUS_FRAME_INSET});
 }
 
 std::optional<LRESULT> SkinButton::OnMessage(UINT message, WPARAM, LPARAM) {

@@ -3,9 +3,9 @@
 #include "control.h"
 #include "skin_bitmap.h"
 
-// A push button of the template drawn as one of the two 93 x 27 images of the button skin
-// (normal, or hover while the pointer rests on it), with its caption centred over it, and its
-// window cut to the shape of the normal image. Clicks stay ordinary BN_CLICKED.
+// A push button of the template drawn as one of the two images of the button skin, which lie side
+// by side (normal, or hover while the pointer rests on it), with its caption centred over it, and
+// its window cut to the shape of the normal image and of its size. Clicks stay ordinary BN_CLICKED.
 class SkinButton : public Control {
  public:
   SkinButton() { FollowHover(); }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "rates/currency.h"
 #include "skin_bitmap.h"
 
 // The light blue of the amount boxes: their background, their frame at rest, and the frame of a
@@ -17,10 +18,9 @@ inline void DrawLightFrame(HDC dc, const RECT& rect) {
   Rectangle(dc, rect.left, rect.top, rect.right, rect.bottom);
 }
 
-// The flag strip holds one flag per currency index, side by side.
-inline constexpr int FLAG_WIDTH = 30;
-inline constexpr int FLAG_HEIGHT = 20;
-
+// The flag strip holds one flag per currency index, side by side: a flag is as tall as the strip
+// and a CURRENCY_COUNT-th of its width.
 inline void DrawFlag(const SkinBitmap& strip, HDC dc, int x, int y, int currency) {
-  strip.Draw(dc, x, y, FLAG_WIDTH * currency, 0, FLAG_WIDTH, FLAG_HEIGHT, 255, KEY_COLOR, true);
+  const int width = strip.GetWidth() / CURRENCY_COUNT;
+  strip.Draw(dc, x, y, RECT{width * currency, 0, width * (currency + 1), strip.GetHeight()});
 }

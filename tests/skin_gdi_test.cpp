@@ -94,20 +94,22 @@ TEST(SkinBitmapOnGdi, DrawsAPieceKeyedAndMeasuresItself) {
   Surface target(2, 2);
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 2; ++x) target.Set(x, y, RGB(7, 7, 7));
-  skin.Draw(target.dc, 0, 0, 2, 0, 2, 2, 255, KEY_COLOR, true);
+  skin.Draw(target.dc, 0, 0, RECT{2, 0, 4, 2});
   EXPECT_EQ(target.Get(0, 0), RGB(7, 7, 7));
   EXPECT_EQ(target.Get(0, 1), RGB(80, 1, 2));
   EXPECT_EQ(target.Get(1, 1), RGB(120, 1, 2));
-  skin.Draw(target.dc, 0, 0, 2, 0, 2, 2, 255, KEY_COLOR, false);  // a plain copy, key and all
-  EXPECT_EQ(target.Get(0, 0), RGB(255, 0, 255));
-  EXPECT_EQ(target.Get(0, 1), RGB(81, 2, 3));
+  // The piece's place in the picture and the place it lands on are apart.
+  skin.Draw(target.dc, 1, 0, RECT{0, 1, 1, 2});
+  EXPECT_EQ(target.Get(1, 0), RGB(0, 1, 2));
+  EXPECT_EQ(target.Get(0, 0), RGB(7, 7, 7));
+  EXPECT_EQ(target.Get(1, 1), RGB(120, 1, 2));
 }
 
 TEST(SkinBitmapOnGdi, EmptyBitmapDrawsNothingMeasuresZeroAndHasNoRegion) {
   SkinBitmap empty;
   Surface target(2, 2);
   target.Set(0, 0, RGB(1, 2, 3));
-  empty.DrawWhole(target.dc, 0, 0, 255, KEY_COLOR, true);
+  empty.Draw(target.dc, 0, 0);
   EXPECT_EQ(target.Get(0, 0), RGB(1, 2, 3));
   EXPECT_EQ(empty.GetWidth(), 0);
   EXPECT_EQ(empty.GetHeight(), 0);
