@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!parsed.options) {
-    std::fprintf(stderr, "orvane-rates-service: %s\n(see --help)\n", parsed.error.c_str());
+    MessageLines(LogPriority::Error, "orvane-rates-service: " + parsed.error + "\n(see --help)");
     return 2;
   }
   if (!parsed.options->checkPath.empty()) return CheckRatesFile(parsed.options->checkPath);

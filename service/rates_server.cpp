@@ -316,7 +316,7 @@ bool RatesServer::LoadRatesKey() {
   std::string error;
   m_ratesKey = SigningKey::ReadPem(m_options.ratesKeyPath, error);
   if (!m_ratesKey) {
-    LogLine("rates key: " + m_options.ratesKeyPath + ": " + error);
+    LogLine(LogPriority::Error, "rates key: " + m_options.ratesKeyPath + ": " + error);
     return false;
   }
   const auto keyId = KeyIdOf(m_ratesKey->PublicKey());
@@ -347,6 +347,7 @@ void RatesServer::WarnIfRatesOld() {
   const auto today = Today();
   if (!age || !today || *age <= OLD_RATES_DAYS || m_oldRatesWarned == today) return;
   m_oldRatesWarned = today;
-  LogLine("rates: warning: serving the rates of " + m_ratesDate + ", " + std::to_string(*age) +
-          " days older than today (" + FormatIsoDate(*today) + "); is the daily download failing?");
+  LogLine(LogPriority::Warning, "rates: warning: serving the rates of " + m_ratesDate + ", " + std::to_string(*age) +
+                                    " days older than today (" + FormatIsoDate(*today) +
+                                    "); is the daily download failing?");
 }

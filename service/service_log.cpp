@@ -37,6 +37,19 @@ std::string LinePrefix(LogPriority priority, bool journal) {
   return prefix + fraction;
 }
 
+// In one piece, so that lines never mix. A full pipe or a closed stderr must not stop the service;
+// the text is then lost.
+void WriteToStderr(const std::string& text) {
+  const char* data = text.data();
+  std::size_t left = text.size();
+  while (left > 0) {
+    const ssize_t written = write(STDERR_FILENO, data, left);
+    if (written <= 0) return;
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
+
 }  // namespace
 
 void LogLine(std::string_view text) { LogLine(LogPriority::Info, text); }
@@ -45,13 +58,18 @@ void LogLine(LogPriority priority, std::string_view text) {
   std::string line = LinePrefix(priority, ToJournal());
   line += text;
   line += '\n';
-  // A full pipe or a closed stderr must not stop the service; the line is then lost.
-  const char* data = line.data();
-  std::size_t left = line.size();
-  while (left > 0) {
-    const ssize_t written = write(STDERR_FILENO, data, left);
-    if (written <= 0) return;
-    data += written;
-    left -= static_cast<std::size_t>(written);
+  WriteToStderr(line);
+}
+
+void MessageLines(LogPriority priority, std::string_view text) {
+  const std::string prefix = ToJournal() ? LinePrefix(priority, true) : "";
+  std::string lines;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    lines += prefix;
+    lines += text.substr(0, end);
+    lines += '\n';
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
   }
+  WriteToStderr(lines);
 }
