@@ -69,16 +69,20 @@ bool AcceptedAfter(const std::string& line, std::chrono::system_clock::time_poin
 }
 
 // HAProxy's failed health checks of the first instance from line `from` up to the one that took
-// it down (all of them when none did). Each change of a check's result is logged with the count
-// so far ("status: 1/2 UP"); the same text also comes as a "[WARNING]" line, left out here.
-int FailedChecksUntilDown(const std::vector<std::string>& log, std::size_t from) {
+// it down, and whether one did. Each change of a check's result is logged with the count so far
+// ("status: 1/2 UP"); the same text also comes as a "[WARNING]" line, left out here.
+struct ChecksUntilDown {
   int failed = 0;
-  for (std::size_t i = from; i < log.size(); ++i) {
+  bool down = false;
+};
+ChecksUntilDown FailedChecksUntilDown(const std::vector<std::string>& log, std::size_t from) {
+  ChecksUntilDown checks;
+  for (std::size_t i = from; i < log.size() && !checks.down; ++i) {
     if (!log[i].starts_with("Health check for server instances/rates1 failed")) continue;
-    ++failed;
-    if (log[i].ends_with("DOWN.")) break;
+    ++checks.failed;
+    checks.down = log[i].ends_with("DOWN.");
   }
-  return failed;
+  return checks;
 }
 
 struct Outcome {
@@ -187,9 +191,14 @@ TEST(HaproxyFailover, AKilledInstanceCostsOnlyItsRequestsInFlightAndARestartedOn
   EXPECT_EQ(wrong, 0u);
   EXPECT_EQ(failedOutsideTheKill, 0u);
   // Out of rotation within the checks' bound, by HAProxy's own count rather than by the clock:
-  // the FALL-th failed check after the kill takes the instance down.
+  // at most FALL failed checks after the kill take the instance down. Fewer when a check had
+  // already failed just before it: on a busy machine one can time out (there is no "timeout
+  // check": the interval bounds it) and count towards the FALL in a row.
   const std::vector<std::string> log = haproxy->Lines();
-  EXPECT_EQ(FailedChecksUntilDown(log, linesAtKill), FALL) << testing::PrintToString(log);
+  const ChecksUntilDown checks = FailedChecksUntilDown(log, linesAtKill);
+  EXPECT_TRUE(checks.down) << testing::PrintToString(log);
+  EXPECT_GE(checks.failed, 1) << testing::PrintToString(log);
+  EXPECT_LE(checks.failed, FALL) << testing::PrintToString(log);
   // Retries are HAProxy's business, unseen by clients: counted, not judged. Those around the
   // moment it marks the instance down hit it while its checks were still failing.
   std::size_t retried = 0, retriedAfterDown = 0;
@@ -200,11 +209,12 @@ TEST(HaproxyFailover, AKilledInstanceCostsOnlyItsRequestsInFlightAndARestartedOn
   }
   std::printf(
       "failover: %zu requests through HAProxy, %zu failed (%zu of them not in flight on the killed instance, which "
-      "took %.0f ms to end), %zu wrong bytes; drained in %.0f ms (checks every %lld ms, %d to fail); %zu "
-      "connections retried by HAProxy, %zu of them accepted after the down was seen; rejoined and served %.0f ms "
-      "after the restart\n",
+      "took %.0f ms to end), %zu wrong bytes; drained in %.0f ms (checks every %lld ms, %d to fail; %d failed "
+      "after the kill); %zu connections retried by HAProxy, %zu of them accepted after the down was seen; "
+      "rejoined and served %.0f ms after the restart\n",
       outcomes.size(), failed, failedOutsideTheKill, Millis(exited - killed), wrong, Millis(drained - killed),
-      static_cast<long long>(CHECK_INTERVAL.count()), FALL, retried, retriedAfterDown, Millis(rejoined - restarted));
+      static_cast<long long>(CHECK_INTERVAL.count()), FALL, checks.failed, retried, retriedAfterDown,
+      Millis(rejoined - restarted));
 }
 
 }  // namespace
