@@ -6,7 +6,6 @@
 #include <csignal>
 #include <filesystem>
 #include <random>
-#include <thread>
 
 #include "net/rates_client.h"
 #include "rates_xml.h"
@@ -170,9 +169,12 @@ TEST(ServiceBadInput, ABadReplacementKeepsTheLastGoodRatesAndAGoodOneIsServed) {
   const std::string path = dir.File("nbrfxrates.xml");
   const std::string first = NationalBankXml("2026-03-02");
   WriteText(path, first);
-  ServiceProcess service({"--rates", path, "--poll-interval", "0.05"});
+  // A line of counters every other look at the file: each one means the service has looked at the
+  // file again since the one before.
+  ServiceProcess service({"--rates", path, "--poll-interval", "0.05", "--stats-interval", "0.1"});
   ASSERT_TRUE(service.Listening());
   const RateTable good = ExpectedNationalBankRates(first);
+  const std::string refusedLine = path + " refused (";
 
   struct Case {
     const char* name;
@@ -196,7 +198,7 @@ TEST(ServiceBadInput, ABadReplacementKeepsTheLastGoodRatesAndAGoodOneIsServed) {
   for (const Case& c : bad) {
     const std::size_t seen = service.Lines().size();
     ReplaceText(path, c.text);
-    EXPECT_TRUE(service.WaitForLine("refused", seen)) << c.name;
+    EXPECT_TRUE(service.WaitForLine(refusedLine, seen)) << c.name;
     RateTable rates{};
     EXPECT_TRUE(FetchRates(service, rates)) << c.name;
     EXPECT_EQ(rates, good) << c.name;
@@ -205,13 +207,20 @@ TEST(ServiceBadInput, ABadReplacementKeepsTheLastGoodRatesAndAGoodOneIsServed) {
   // Rewritten in place and cut short, as a download job that died half-way leaves it.
   std::size_t seen = service.Lines().size();
   WriteText(path, first.substr(0, 200));
-  EXPECT_TRUE(service.WaitForLine("refused", seen));
+  EXPECT_TRUE(service.WaitForLine(refusedLine, seen));
 
   // Gone for a while: said once, not at every look.
   seen = service.Lines().size();
   std::filesystem::remove(path);
   EXPECT_TRUE(service.WaitForLine("cannot read", seen));
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // ten looks at the file
+  // Five lines of counters after it: four looks at the least, by the service's own clock.
+  std::size_t looked = service.Lines().size();
+  for (int stats = 0; stats < 5; ++stats) {
+    ASSERT_TRUE(service.WaitForLine("stats: ", looked)) << stats;
+    const std::vector<std::string> lines = service.Lines();
+    while (looked < lines.size() && lines[looked].find("stats: ") == std::string::npos) ++looked;
+    ++looked;
+  }
   EXPECT_EQ(service.CountLines("cannot read"), 1u);
   RateTable kept{};
   EXPECT_TRUE(FetchRates(service, kept));
