@@ -91,9 +91,9 @@ std::vector<std::uint8_t> ProgramRatesRequest() {
 
 void ServeProgramRates(FakeRatesService& service, const RateTable& rates, std::uint32_t date) {
   if (!BuildRatesKey()) return service.SetReply(CMD_GET_RATES, {RatesBytes(rates)});
-  if (!BuildRatesTestKey()) return;  // nothing the program would take
-  const auto record = SignedRatesRecordForTest({date, RatesBank::NationalBankOfRomania}, rates, *BuildRatesTestKey());
+  if (!ServiceRatesTestKey()) return;  // nothing the program would take
+  const auto record = SignedRatesRecordForTest({date, RatesBank::NationalBankOfRomania}, rates, *ServiceRatesTestKey());
   service.SetReply(CMD_GET_SIGNED_RATES, {{record.begin(), record.end()}});
 }
 
-bool CanServeProgramRates() { return !BuildRatesKey() || BuildRatesTestKey(); }
+bool CanServeProgramRates() { return !BuildRatesKey() || ServiceRatesTestKey(); }

@@ -36,8 +36,9 @@ std::vector<std::uint8_t> RatesBytes(const RateTable& rates);
 // The request the program makes for its rates: the signed record where the build has a rates
 // key, the unsigned rates otherwise.
 std::vector<std::uint8_t> ProgramRatesRequest();
-// Scripts `service` to hand out `rates` as the program asks for them: signed with the build's
-// rates key (its private half kept in the build tree) as rates of `date`, or unsigned.
+// Scripts `service` to hand out `rates` as the program asks for them: signed as rates of `date`
+// with the rates key that the program under test trusts (ServiceRatesTestKey: the build's, or the
+// one a release check hands in), or unsigned.
 void ServeProgramRates(FakeRatesService& service, const RateTable& rates, std::uint32_t date = 20261208);
 // Whether this build's program can be served rates by the tests: a build that names only the
 // public half of its rates key cannot.

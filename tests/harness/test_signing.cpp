@@ -1,10 +1,14 @@
 #include "test_signing.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "signing/rates_key.h"
 #include "signing/update_key.h"
+#include "store/file_io.h"
 #include "update/update_signature.h"
 
 #ifndef ORVANE_RATES_SIGNING_SCALAR_HEX
@@ -71,6 +75,31 @@ const std::optional<TestKey>& BuildRatesTestKey() {
     const std::string_view scalar = ORVANE_RATES_SIGNING_SCALAR_HEX;
     if (!BuildRatesKey() || scalar.size() != 64) return std::nullopt;
     return TestKey{FromHex<32>(scalar), *BuildRatesKey()};
+  }();
+  return key;
+}
+
+const std::optional<TestKey>& ServiceRatesTestKey() {
+  static const std::optional<TestKey> key = []() -> std::optional<TestKey> {
+    const char* path = std::getenv("ORVANE_TEST_RATES_KEY_FILE");
+    if (path == nullptr || *path == '\0') return BuildRatesTestKey();
+    const auto bytes = ReadWholeFile(path, 1024);
+    std::string hex;
+    bool onlyHex = bytes.has_value();
+    if (bytes)
+      for (std::uint8_t byte : *bytes) {
+        if (std::isxdigit(byte))
+          hex += static_cast<char>(byte);
+        else
+          onlyHex = onlyHex && std::isspace(byte);
+      }
+    const auto point =
+        onlyHex && hex.size() == 64 + 128 ? ParseUpdateKeyHex(std::string_view(hex).substr(64)) : std::nullopt;
+    if (!point) {
+      std::fprintf(stderr, "ORVANE_TEST_RATES_KEY_FILE: %s holds no rates key (64 + 128 hex digits)\n", path);
+      std::abort();
+    }
+    return TestKey{FromHex<32>(hex), *point};
   }();
   return key;
 }

@@ -33,3 +33,10 @@ RatesRecordBytes SignedRatesRecordForTest(const RatesInfo& info, const RateTable
 // made in the build tree, or the throwaway test key a release build was given. Nothing when the
 // build has no rates key or only its public half.
 const std::optional<TestKey>& BuildRatesTestKey();
+
+// The key that tests sign rates with when they play the program's own service: the one in the file
+// that ORVANE_TEST_RATES_KEY_FILE names, where the check of a release hands in the key that the
+// release's program trusts (its private scalar, then its public X and Y, in hex: 64 + 128
+// digits); otherwise BuildRatesTestKey(). A named file that does not hold such a key ends the test
+// program: the tests would otherwise serve rates that no program takes.
+const std::optional<TestKey>& ServiceRatesTestKey();
