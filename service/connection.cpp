@@ -62,9 +62,17 @@ void ConnectionRegister::CloseAll(Outcome outcome) {
 }
 
 bool ConnectionRegister::MakeRoom() {
-  if (!In(Stage::Waiting).empty()) {
-    In(Stage::Waiting).front()->Close(Outcome::MadeRoom, true);
-    return true;
+  // A connection whose request has come is waiting for the service, not for its client: under
+  // load a newcomer's accept can come before that request is read. The oldest few are looked
+  // at, a system call each; a connection that waits for its client is nearly always the first.
+  constexpr int MAX_WAITING_CANDIDATES = 16;
+  int looked = 0;
+  for (Connection* connection : In(Stage::Waiting)) {
+    if (++looked > MAX_WAITING_CANDIDATES) break;
+    if (!connection->UnreadBytes()) {
+      connection->Close(Outcome::MadeRoom, true);  // moves it out of the list: no more iterating
+      return true;
+    }
   }
   // Gracefully: the reply was written whole, and a reset could destroy it before the client has
   // read it (Windows drops what it has not yet read when a reset arrives).
@@ -85,9 +93,15 @@ bool ConnectionRegister::MakeRoom() {
     if (!slowest || *rate < slowestRate) slowest = connection, slowestRate = *rate;
     if (++candidates == MAX_CANDIDATES) break;
   }
-  if (!slowest) return false;
-  slowest->Close(Outcome::MadeRoom, true);
-  return true;
+  if (slowest) {
+    slowest->Close(Outcome::MadeRoom, true);
+    return true;
+  }
+  if (!In(Stage::Waiting).empty()) {
+    In(Stage::Waiting).front()->Close(Outcome::MadeRoom, true);
+    return true;
+  }
+  return false;
 }
 
 Connection::Connection(std::shared_ptr<ConnectionContext> context, asio::ip::tcp::socket socket, asio::ip::address peer)
@@ -148,6 +162,11 @@ void Connection::EnterStage(Stage stage) {
   if (m_stage == stage) return;
   m_context->open.Move(m_place, m_stage, stage);
   m_stage = stage;
+}
+
+bool Connection::UnreadBytes() {
+  int unread = 0;
+  return ioctl(m_socket.native_handle(), FIONREAD, &unread) == 0 && unread > 0;
 }
 
 // Counted in what the client has acknowledged, not in what was written: the kernel takes megabytes

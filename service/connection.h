@@ -52,9 +52,10 @@ class ConnectionRegister {
   // Closes one connection, the cheapest to lose first: the oldest still waiting for its request
   // (given nothing yet), else the oldest kept open after its reply (it has had it), else the
   // library transfer among the oldest that moves the fewest bytes a second, which holds its
-  // place the longest.
-  // A client that holds connections open or reads slowly cannot so keep a newcomer out. False
-  // when none is in those stages.
+  // place the longest, else the oldest whose request has come but is not read yet.
+  // A client that holds connections open or reads slowly cannot so keep a newcomer out, nor
+  // can a newcomer push out a client that has sent its request while the service was busy.
+  // False when none is in those stages.
   bool MakeRoom();
 
  private:
@@ -88,6 +89,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   void Start();
   bool WaitingForRequest() const { return m_stage == Stage::Waiting; }
+  // Whether bytes of the client wait in the kernel, unread: then the service is behind with this
+  // connection, not its client.
+  bool UnreadBytes();
   // A library transfer's bytes a second so far, as the client took them; nothing for any other reply.
   std::optional<double> FileRate(std::chrono::steady_clock::time_point now);
   // An abortive close resets the connection and drops what the kernel still holds for it, so

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -257,6 +258,45 @@ TEST(ServiceCap, APeerBeyondItsShareIsClosedAtOnceAndOthersAreServed) {
       greedyTally.asked.load(), greedyTally.served.load(), greedyTally.dropped.load(), again.asked.load(),
       again.served.load(), again.dropped.load(), other.asked.load(), other.served.load(),
       Sample(scrape, Refused("per_peer")));
+}
+
+// A client whose request has come while the service was busy has done all it should: when a
+// newcomer is admitted before the service reads that request, the room must come from elsewhere.
+// The service is stopped to line the events up: the newcomer's connection, then the client's
+// request, both waiting for it when it goes on.
+TEST(ServiceCap, AClientWhoseRequestHasComeIsNotDroppedToMakeRoom) {
+  ServiceProcess service({"--rates", GOOD, "--max-connections", "2", "--max-connections-per-peer", "100000",
+                          "--request-timeout", "60", "--metrics", "127.0.0.1:0", "--quiet"});
+  ASSERT_TRUE(service.Listening());
+  const std::uint16_t metrics = PortAfter(service, "metrics on http://127.0.0.1:");
+  ASSERT_NE(metrics, 0);
+
+  // One connection kept open after its reply, and the client, connected but silent so far.
+  const NativeSocket holder = DialFrom("127.0.0.2", service.Port());
+  ASSERT_NE(holder, NATIVE_NO_SOCKET);
+  ASSERT_TRUE(SendBytes(holder, RequestBytes(CMD_GET_RATES, 1)));
+  std::vector<std::uint8_t> reply(RATES_REPLY_BYTES);
+  ASSERT_EQ(recv(holder, reply.data(), reply.size(), MSG_WAITALL), static_cast<ssize_t>(RATES_REPLY_BYTES));
+  const NativeSocket client = DialFrom("127.0.0.4", service.Port());
+  ASSERT_NE(client, NATIVE_NO_SOCKET);
+  for (const auto deadline = Clock::now() + 30s;
+       Sample(Scrape(metrics), "orvane_connections_accepted_total") < 2 && Clock::now() < deadline;)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(Sample(Scrape(metrics), "orvane_connections_open"), 2);
+
+  service.Signal(SIGSTOP);
+  const NativeSocket newcomer = DialFrom("127.0.0.3", service.Port());
+  ASSERT_NE(newcomer, NATIVE_NO_SOCKET);
+  ASSERT_TRUE(SendBytes(client, RequestBytes(CMD_GET_RATES, 1)) && shutdown(client, SHUT_WR) == 0);
+  service.Signal(SIGCONT);
+
+  EXPECT_EQ(ReadUntilClosed(client, 10000ms).bytes.size(), RATES_REPLY_BYTES);
+  // The room came from the connection that had had its reply.
+  EXPECT_TRUE(ReadUntilClosed(holder, 10000ms).closed);
+  const std::string scrape = Scrape(metrics);
+  EXPECT_EQ(Sample(scrape, Ended("rates", "made_room")), 1) << scrape;
+  EXPECT_EQ(Sample(scrape, Ended("none", "made_room")), 0) << scrape;
+  for (NativeSocket s : {holder, client, newcomer}) CloseNative(s);
 }
 
 // One scrape on a connection of its own, and what came of it: answered, refused (the endpoint
