@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -295,6 +297,16 @@ TEST_F(ProgramTest, ExitDuringAStalledDownloadEndsAtOnce) {
   EXPECT_FALSE(folder.Has("BrennikDllUpdate.dll.part"));
 }
 
+// Waits until the window's thread has handled everything posted to it so far: posted messages
+// are handled in order, and a double click on the tray icon posted behind them hides the window
+// (a second one shows it again).
+bool HandledSoFar(HWND window) {
+  PostMessageA(window, WM_TRAYNOTIFY, 0, WM_LBUTTONDBLCLK);
+  if (!WaitUntil([&] { return !IsWindowVisible(window); })) return false;
+  PostMessageA(window, WM_TRAYNOTIFY, 0, WM_LBUTTONDBLCLK);
+  return WaitUntil([&] { return IsWindowVisible(window) != FALSE; });
+}
+
 TEST_F(ProgramTest, UpdateNowTwiceQuicklyRunsOneRefresh) {
   ServeRates();
   LauncherProcess program(folder);
@@ -302,30 +314,48 @@ TEST_F(ProgramTest, UpdateNowTwiceQuicklyRunsOneRefresh) {
   ASSERT_NE(window, nullptr);
   ASSERT_TRUE(WaitForRates(window, ServiceRates()));
   ASSERT_EQ(service.Requests().size(), 2u);
-  // A slow version answer keeps the first refresh busy while the second click arrives.
-  FakeReply slow(FloatBytes(CLIENT_VERSION), {2, 2});
-  slow.pieceDelay = 500ms;
-  service.SetReply(CMD_GET_VERSION, slow);
+  // The version answer is held back until both clicks have been handled, so the first click's
+  // refresh is still busy for the second however slow the machine; its rates are new, so that
+  // its end shows.
+  const auto release = std::make_shared<std::atomic<bool>>(false);
+  FakeReply held(FloatBytes(CLIENT_VERSION));
+  held.heldUntil = release;
+  service.SetReply(CMD_GET_VERSION, held);
+  RateTable next = ServiceRates();
+  for (float& rate : next) rate += 0.25f;
+  ServeProgramRates(service, next);
   HWND button = GetDlgItem(window, IDC_UPDATE_NOW);
   const auto click = [&] {
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_UPDATE_NOW, BN_CLICKED), reinterpret_cast<LPARAM>(button));
   };
   click();
   click();
-  ASSERT_TRUE(WaitForRequests(4));
-  // A marker instead of a pause: one more refresh, clicked for until it starts (clicks while the
-  // first is still busy are dropped). A refresh of the second click would have come before it.
+  ASSERT_TRUE(WaitForRequests(3));
+  ASSERT_TRUE(HandledSoFar(window));
   service.SetReply(CMD_GET_VERSION, {FloatBytes(CLIENT_VERSION)});
-  EXPECT_TRUE(WaitUntil(
-      [&] {
-        if (service.Requests().size() > 4) return true;
-        click();
-        return false;
-      },
-      60s, 200ms));
-  ASSERT_TRUE(WaitForRequests(6));
-  EXPECT_EQ(service.Requests(),
-            (Requests{VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST, RATES_REQUEST}));
+  *release = true;
+  ASSERT_TRUE(WaitForRates(window, next));
+  ASSERT_TRUE(HandledSoFar(window));
+
+  // A marker refresh, told of a version 1.2 of no size: it asks for the size as well, which no
+  // refresh before it did. It is clicked for until it starts (a click while a refresh still ends
+  // is dropped). A refresh that the second click had queued would have started as the first
+  // ended, before the marker, and shows as one more version and rates request before it.
+  service.SetReply(CMD_GET_VERSION, {FloatBytes(1.2f)});
+  service.SetReply(CMD_GET_UPDATE_SIZE, {Int32Bytes(0)});
+  const auto markerSeen = [&] {
+    const Requests requests = service.Requests();
+    return std::find(requests.begin(), requests.end(), SIZE_REQUEST) != requests.end();
+  };
+  for (int press = 0; press < 120 && !markerSeen(); ++press) {
+    click();
+    WaitUntil(markerSeen, 500ms);
+  }
+  ASSERT_TRUE(markerSeen());
+  const Requests requests = service.Requests();
+  const auto marker = std::find(requests.begin(), requests.end(), SIZE_REQUEST);
+  EXPECT_EQ(Requests(requests.begin(), marker),
+            (Requests{VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST, RATES_REQUEST, VERSION_REQUEST}));
   PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
   EXPECT_EQ(program.WaitForExit(), 0u);
 }

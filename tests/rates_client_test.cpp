@@ -15,6 +15,7 @@
 namespace {
 
 const std::vector<std::uint8_t> RATES_REQUEST = {1, 0, 0, 0, 1, 0, 0, 0};
+const std::vector<std::uint8_t> SIGNED_RATES_REQUEST = {5, 0, 0, 0, 1, 0, 0, 0};
 
 // A rates reply: EUR 3.5 (00 00 60 40), USD the float nearest 2.8 (33 33 33 40), then i + 0.5.
 std::vector<std::uint8_t> RatesReply(std::size_t size = 72) {
@@ -96,6 +97,48 @@ TEST_F(RatesClientTest, ShortOrSurplusRepliesAndSilentServices) {
     EXPECT_EQ(rates[17], c.ok ? 17.5f : 0.0f) << c.name;
   }
   EXPECT_EQ(service.Requests().size(), std::size(cases));
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
+TEST_F(RatesClientTest, SignedRecordIsExactly160BytesThenTheClose) {
+  std::vector<std::uint8_t> record(RATES_RECORD_BYTES);
+  for (std::size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  const auto sized = [&](std::size_t size) {
+    std::vector<std::uint8_t> bytes = record;
+    bytes.resize(size, 0xEE);
+    return bytes;
+  };
+  struct Case {
+    const char* name;
+    FakeReply reply;
+    bool ok;
+    ClientError error;
+  } cases[] = {
+      {"160 bytes then close", {record}, true, ClientError::None},
+      {"160 bytes in pieces then close", {record, {1, 95, 64}}, true, ClientError::None},
+      {"159 bytes then close", {sized(159)}, false, ClientError::ShortReply},
+      {"nothing then close", {{}}, false, ClientError::ShortReply},
+      {"161 bytes", {sized(161)}, false, ClientError::LongTransfer},
+      {"a second record after the first", {sized(320)}, false, ClientError::LongTransfer},
+      {"one byte more, sent apart", {sized(161), {160, 1}}, false, ClientError::LongTransfer},
+      {"160 bytes then silence", {record, {}, true}, false, ClientError::TimedOut},
+  };
+  for (const auto& c : cases) {
+    service.SetReply(CMD_GET_SIGNED_RATES, c.reply);
+    ClientConfig config = Config(service.Port());
+    // Only silence has to wait for the time-out, so only its wait is short.
+    if (c.error == ClientError::TimedOut) config.receiveTimeout = Milliseconds(300);
+    RatesClient client(sockets, config);
+    RatesRecordBytes fetched{};
+    fetched.fill(0x55);
+    EXPECT_EQ(client.FetchRatesRecord(fetched), c.ok) << c.name;
+    EXPECT_EQ(client.LastError(), c.error) << c.name;
+    // A refused reply leaves the record as it was.
+    EXPECT_EQ(std::vector<std::uint8_t>(fetched.begin(), fetched.end()),
+              c.ok ? record : std::vector<std::uint8_t>(RATES_RECORD_BYTES, 0x55))
+        << c.name;
+  }
+  EXPECT_EQ(service.Requests(), std::vector<std::vector<std::uint8_t>>(std::size(cases), SIGNED_RATES_REQUEST));
   EXPECT_TRUE(sockets.AllClosedOnce());
 }
 

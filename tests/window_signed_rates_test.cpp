@@ -1,6 +1,7 @@
 // The signed rates in the real library, run as the launcher runs it, against the fake service
-// on the compiled-in port: what the board shows, what the registry keeps, and what the "Last
-// Updated" line's tip says, read back through the window's own tooltip.
+// on the compiled-in port: what the board shows, what the registry keeps, what the "Last
+// Updated" line's tip says, read back through the window's own tooltip, and what the tray icon's
+// tip says, read back from the shell's.
 // clang-format off
 #include <winsock2.h>  // before windows.h, which the other headers bring
 #include <windows.h>
@@ -19,6 +20,7 @@
 #include "net/protocol.h"
 #include "rates/display_format.h"
 #include "resource.h"
+#include "shell_tray.h"
 #include "signing/rates_key.h"
 #include "test_signing.h"
 #include "test_support.h"
@@ -77,9 +79,19 @@ std::string Aged(const std::string& tip, int days) {
   return days > 4 ? tip + " (" + std::to_string(days) + " days old)" : tip;
 }
 
+// What the tray icon's tip says for rates of `date` (dd/mm/yyyy), `days` old.
+std::string TrayTip(const std::string& date, int days) { return Aged("Orvane: rates of " + date, days); }
+
 std::string LineTip(const WindowHost& host) {
   HWND tooltip = FindTooltip(host.Window());
   return tooltip ? ToolText(tooltip, host.Window(), IDC_LAST_UPDATED) : "(no tooltip)";
+}
+
+// Every tip the shell shows over an icon, to say what it showed when the one looked for is not.
+std::string ShellTips() {
+  std::string tips = "the shell's tray tips:";
+  for (const ShellTrayIcon& icon : ShellTrayIcons()) tips += " \"" + icon.tip + "\"";
+  return tips;
 }
 
 class WindowSignedRatesTest : public ::testing::Test {
@@ -120,11 +132,14 @@ TEST_F(WindowSignedRatesTest, SignedRecordIsShownStoredAndNamedInTheLinesTip) {
     const char source[4];
     RatesBank bank;
     std::string tip;
+    std::string trayTip;
   } cases[] = {
       {todays, "BNR", RatesBank::NationalBankOfRomania,
-       "Rates of " + FormatRatesDate(todays) + " from the National Bank of Romania"},
+       "Rates of " + FormatRatesDate(todays) + " from the National Bank of Romania",
+       "Orvane: rates of " + FormatRatesDate(todays)},
       {20241213, "ECB", RatesBank::EuropeanCentralBank,
-       Aged("Rates of 13/12/2024 from the European Central Bank", DaysBefore(2024, 12, 13))},
+       Aged("Rates of 13/12/2024 from the European Central Bank", DaysBefore(2024, 12, 13)),
+       TrayTip("13/12/2024", DaysBefore(2024, 12, 13))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tip);
@@ -136,6 +151,7 @@ TEST_F(WindowSignedRatesTest, SignedRecordIsShownStoredAndNamedInTheLinesTip) {
     ASSERT_TRUE(host.Window());
     ASSERT_TRUE(WaitUntil([&] { return Boxes(host) == Texts(rates); }));
     ASSERT_TRUE(WaitUntil([&] { return LineTip(host) == c.tip; })) << LineTip(host);
+    EXPECT_TRUE(WaitForTrayTip(host.Window(), c.trayTip)) << ShellTips();
     EXPECT_EQ(SettingsValue("RatesInfo"), InfoBytes(c.date, c.source));
     const auto snapshot = SettingsValue("LastUpdate");
     ASSERT_TRUE(snapshot);
@@ -167,6 +183,7 @@ TEST_F(WindowSignedRatesTest, ForgedDamagedShortOrOlderRecordsLeaveTheBoardAndTh
       {"command 5 closed without a reply", {}},
   };
   const std::string tip = Aged("Rates of 08/12/2026 from the National Bank of Romania", DaysBefore(2026, 12, 8));
+  const std::string trayTip = TrayTip("08/12/2026", DaysBefore(2026, 12, 8));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ClearSettings();
@@ -192,6 +209,7 @@ TEST_F(WindowSignedRatesTest, ForgedDamagedShortOrOlderRecordsLeaveTheBoardAndTh
     EXPECT_EQ(SettingsValue("LastUpdate"), snapshot);
     EXPECT_EQ(SettingsValue("RatesInfo"), info);
     EXPECT_EQ(LineTip(host), tip);
+    EXPECT_TRUE(WaitForTrayTip(host.Window(), trayTip)) << ShellTips();
     EXPECT_FALSE(AskedForUnsignedRates());
     PostMessageA(host.Window(), WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(host.WaitForEvent(), 0);
@@ -237,6 +255,11 @@ TEST_F(WindowSignedRatesTest, StoredDateGivesTheTipAtStartAndAnyOtherValueIsIgno
     WindowHost host;
     ASSERT_TRUE(host.Window());
     EXPECT_EQ(LineTip(host), c.tip);
+    // The tray icon's tip from the same stored date, before any refresh; without one it names
+    // no date (the shell's tips of other programs' icons may be empty too, so it is not read).
+    if (c.tip != unknown) {
+      EXPECT_TRUE(WaitForTrayTip(host.Window(), TrayTip("09/05/2025", DaysBefore(2025, 5, 9)))) << ShellTips();
+    }
     PostMessageA(host.Window(), WM_COMMAND, IDCANCEL, 0);
     EXPECT_EQ(host.WaitForEvent(), 0);
   }

@@ -13,6 +13,7 @@
 
 #include "fake_rates_service.h"
 #include "net/protocol.h"
+#include "program_window.h"
 #include "rates/display_format.h"
 #include "resource.h"
 #include "test_support.h"
@@ -23,15 +24,14 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::vector<std::uint8_t> FILE_REQUEST = {2, 0, 0, 0, 0, 0, 0, 0};
-const std::vector<std::uint8_t> RATES_REQUEST = {1, 0, 0, 0, 1, 0, 0, 0};
+// The signed record where the build has a rates key, the unsigned rates otherwise.
+const std::vector<std::uint8_t> RATES_REQUEST = ProgramRatesRequest();
 
-std::vector<std::uint8_t> RatesBytes(float first) {
-  std::vector<std::uint8_t> bytes;
-  for (int i = 0; i < RATE_COUNT; ++i) {
-    const auto rate = FloatBytes(first + static_cast<float>(i));
-    bytes.insert(bytes.end(), rate.begin(), rate.end());
-  }
-  return bytes;
+// 4.5, 5.5, 6.5, ...: the first box shows "4.50000" once they are taken.
+RateTable Rates() {
+  RateTable rates{};
+  for (int i = 0; i < RATE_COUNT; ++i) rates[i] = 4.5f + static_cast<float>(i);
+  return rates;
 }
 
 std::wstring Environment(const wchar_t* name) {
@@ -60,7 +60,7 @@ class WindowUpdateTest : public ::testing::Test {
     service.SetReply(CMD_GET_VERSION, {FloatBytes(1.2f)});
     service.SetReply(CMD_GET_UPDATE_SIZE, {Int32Bytes(static_cast<std::int32_t>(next->size()))});
     service.SetReply(CMD_GET_UPDATE_FILE, {*next});
-    service.SetReply(CMD_GET_RATES, {RatesBytes(4.5f)});
+    ServeProgramRates(service, Rates());
   }
 
   std::size_t Downloads() const {
@@ -73,8 +73,9 @@ class WindowUpdateTest : public ::testing::Test {
 };
 
 TEST_F(WindowUpdateTest, UpdateReadyThatNoRefreshOfTheWindowSentIsIgnored) {
+  if (!CanServeProgramRates()) GTEST_SKIP() << "this build has only the public half of its rates key";
   service.SetReply(CMD_GET_VERSION, {FloatBytes(CLIENT_VERSION)});
-  service.SetReply(CMD_GET_RATES, {RatesBytes(4.5f)});
+  ServeProgramRates(service, Rates());
   WindowHost host;
   ASSERT_TRUE(host.Window());
   ASSERT_TRUE(WaitUntil([&] { return host.Text(IDC_RATE_FIRST) == "4.50000"; }));
@@ -109,6 +110,7 @@ TEST_F(WindowUpdateTest, FolderNamedOutsideTheAnsiCodePageTakesASignedUpdate) {
 }
 
 TEST_F(WindowUpdateTest, VersionsTheLauncherRefusedAreNeverDownloaded) {
+  if (!CanServeProgramRates()) GTEST_SKIP() << "this build has only the public half of its rates key";
   for (const wchar_t* refused : {L"1.2", L"1.3;1.2", L"*"}) {
     SCOPED_TRACE(testing::PrintToString(fs::path(refused).string()));
     ClearSettings();  // the boxes show the rates only once this run has fetched them

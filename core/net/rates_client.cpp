@@ -148,7 +148,24 @@ bool RatesClient::IsRefused(float version) const {
 bool RatesClient::FetchRatesRecord(RatesRecordBytes& record) {
   static_assert(SIGNED_RATES_REPLY_BYTES == RATES_RECORD_BYTES);
   RatesRecordBytes reply{};
-  if (!Query(CMD_GET_SIGNED_RATES, 1, reply.data(), SIGNED_RATES_REPLY_BYTES)) return false;
+  const Request request = EncodeRequest(CMD_GET_SIGNED_RATES, 1);
+  const Deadline deadline(m_config.replyDeadline);
+  // The record is exactly 160 bytes, then the close: a byte after it means a reply of another
+  // form, whatever its first 160 bytes say.
+  const auto closedAfterRecord = [&] {
+    std::uint8_t surplus = 0;
+    const Milliseconds left = deadline.Left();
+    if (left.count() == 0) return Fail(ClientError::TimedOut);
+    const int result = m_sockets.Receive(m_socket, &surplus, 1, std::min(m_config.receiveTimeout, left));
+    if (result == RECEIVE_CLOSED) return true;
+    if (result == RECEIVE_TIMED_OUT) return Fail(ClientError::TimedOut);
+    if (result < 0) return Fail(ClientError::ReceiveFailed);
+    return Fail(ClientError::LongTransfer);
+  };
+  const bool ok = Connect() && SendAll(request.data(), REQUEST_BYTES) &&
+                  ReceiveAll(reply.data(), SIGNED_RATES_REPLY_BYTES, nullptr, deadline) && closedAfterRecord();
+  CloseSocket();
+  if (!ok) return false;
   record = reply;
   return true;
 }

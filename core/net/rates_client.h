@@ -81,7 +81,8 @@ class RatesClient {
   bool FetchRates(RateTable& rates);
   bool FetchVersion(float& version);
   bool FetchUpdateSize(std::int32_t& size);
-  // The signed rates record as it came, unchecked; untouched unless all 160 bytes arrived.
+  // The signed rates record as it came, unchecked; untouched unless exactly 160 bytes arrived
+  // and then the close (more is LongTransfer).
   bool FetchRatesRecord(RatesRecordBytes& record);
 
   // True when the service offers a newer version and its library now waits next to the running

@@ -67,6 +67,9 @@ void FakeRatesService::Serve(NativeSocket connection, std::size_t index) {
     scripted = found != m_replies.end();
     if (scripted) reply = found->second;
   }
+  if (scripted && reply.heldUntil) {
+    while (!*reply.heldUntil && !m_stopping) std::this_thread::sleep_for(std::chrono::milliseconds(POLL_MS));
+  }
   if (scripted) SendReply(connection, reply);
   if (scripted && reply.hang) {
     // Silent until the client gives up and closes, or the test ends.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,10 +21,14 @@ struct FakeReply {
   std::vector<std::size_t> pieces;  // sizes of the pieces the bytes go out in; empty: one piece
   bool hang = false;                // after the bytes, keep the connection open and say nothing
   std::chrono::milliseconds pieceDelay{5};
+  // Set: the reply waits until the test sets the flag (or the service ends), so that a client
+  // stays busy for exactly as long as the test needs it to.
+  std::shared_ptr<std::atomic<bool>> heldUntil;
 };
 
 // A rates service on loopback whose every answer a test scripts: the reply bytes per command,
-// the pieces they are sent in, an early close (send fewer bytes), surplus bytes, a hang. It
+// the pieces they are sent in, an early close (send fewer bytes), surplus bytes, a hang, a reply
+// held back until the test lets it go. It
 // records the request bytes of every connection. Commands without a script are closed at once.
 class FakeRatesService {
  public:
