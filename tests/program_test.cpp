@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -26,6 +27,8 @@
 #include "update/update_signature.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 using Requests = std::vector<std::vector<std::uint8_t>>;
 
