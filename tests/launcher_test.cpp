@@ -24,6 +24,8 @@
 
 namespace {
 
+namespace fs = std::filesystem;
+
 const std::string FIRST_RUN = "first arguments-right";
 const std::string SECOND_RUN = "second arguments-right";
 using Texts = std::vector<std::string>;

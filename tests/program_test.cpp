@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -28,6 +29,8 @@
 #include "update/update_signature.h"
 
 namespace {
+
+using namespace std::chrono_literals;
 
 using Requests = std::vector<std::vector<std::uint8_t>>;
 

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,11 +21,9 @@ const std::vector<std::uint8_t> SIGNED_RATES_REQUEST = {5, 0, 0, 0, 1, 0, 0, 0};
 
 // A rates reply: EUR 3.5 (00 00 60 40), USD the float nearest 2.8 (33 33 33 40), then i + 0.5.
 std::vector<std::uint8_t> RatesReply(std::size_t size = 72) {
-  std::vector<std::uint8_t> bytes = {0x00, 0x00, 0x60, 0x40, 0x33, 0x33, 0x33, 0x40};
-  for (int i = 2; i < RATE_COUNT; ++i) {
-    const auto rate = FloatBytes(static_cast<float>(i) + 0.5f);
-    bytes.insert(bytes.end(), rate.begin(), rate.end());
-  }
+  std::vector<std::uint8_t> bytes = RatesBytes(RisingRates(0.5f));
+  const std::uint8_t eurUsd[] = {0x00, 0x00, 0x60, 0x40, 0x33, 0x33, 0x33, 0x40};
+  std::copy(std::begin(eurUsd), std::end(eurUsd), bytes.begin());
   bytes.resize(size, 0xEE);
   return bytes;
 }

@@ -18,13 +18,11 @@ QueryRun Query(const std::string& arguments) {
   return RunCommand(std::string("\"") + ORVANE_QUERY_PROGRAM + "\" " + arguments);
 }
 
+// 100HUF 1.5678, every other currency its index + 0.25.
 std::vector<std::uint8_t> RatesReply() {
-  std::vector<std::uint8_t> bytes;
-  for (int i = 0; i < 18; ++i) {
-    const auto rate = FloatBytes(i == 10 ? 1.5678f : static_cast<float>(i) + 0.25f);
-    bytes.insert(bytes.end(), rate.begin(), rate.end());
-  }
-  return bytes;
+  RateTable rates = RisingRates(0.25f);
+  rates[10] = 1.5678f;
+  return RatesBytes(rates);
 }
 
 TEST(RatesQuery, PrintsVersionSizeAndTheEighteenRates) {

@@ -9,6 +9,7 @@
 
 #include "base/byte_order.h"
 #include "net/rates_record.h"
+#include "signature_vectors.h"
 #include "test_signing.h"
 #include "test_support.h"
 
@@ -16,42 +17,17 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Vector(const std::string& name) {
-  const auto bytes = ReadFileBytes(std::string(ORVANE_SIGNATURE_VECTORS) + "/" + name);
-  if (!bytes) ADD_FAILURE() << "no vector " << name;
-  return bytes.value_or(Bytes{});
-}
-
-UpdateKey Point(const std::string& name) {
-  const Bytes bytes = Vector(name);
-  UpdateKey key{};
-  if (bytes.size() == key.size()) std::copy(bytes.begin(), bytes.end(), key.begin());
-  return key;
-}
-
-Bytes Flipped(Bytes bytes, std::size_t at) {
-  bytes.at(at) ^= 0x01;
-  return bytes;
-}
-
-Bytes Joined(Bytes first, const Bytes& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-Bytes Head(const Bytes& bytes, std::size_t count) { return Bytes(bytes.begin(), bytes.begin() + count); }
-
 class RatesRecordVectors : public ::testing::Test {
  protected:
-  const UpdateKey key = Point("key.point");
-  const UpdateKey otherKey = Point("other.point");
-  const Bytes good = Vector("record");
+  const UpdateKey key = SignatureVectorKey("key.point");
+  const UpdateKey otherKey = SignatureVectorKey("other.point");
+  const Bytes good = SignatureVector("record");
 };
 
 TEST_F(RatesRecordVectors, RecordSignedByOpenSslVerifiesWithItsDateSourceAndRates) {
   ASSERT_EQ(good.size(), RATES_RECORD_BYTES);
   EXPECT_EQ(CheckRatesRecord(good, key), RecordCheck::Valid);
-  EXPECT_EQ(CheckRatesRecord(Vector("record-other-key"), otherKey), RecordCheck::Valid);
+  EXPECT_EQ(CheckRatesRecord(SignatureVector("record-other-key"), otherKey), RecordCheck::Valid);
   const auto record = VerifiedRatesRecord(good, key);
   ASSERT_TRUE(record);
   EXPECT_EQ(record->info.date, 20261208u);
@@ -77,11 +53,11 @@ TEST_F(RatesRecordVectors, EveryFlippedByteIsRefused) {
 }
 
 TEST_F(RatesRecordVectors, DamagedOrForeignRecordsAreRefused) {
-  const Bytes otherKeySigned = Vector("record-other-key");
+  const Bytes otherKeySigned = SignatureVector("record-other-key");
   // The other key's signature under this key's id: the signature itself must be checked.
   Bytes otherSignatureThisId = good;
   std::copy(otherKeySigned.begin() + 96, otherKeySigned.end(), otherSignatureThisId.begin() + 96);
-  const Bytes der = Vector("record.der");
+  const Bytes der = SignatureVector("record.der");
   struct Case {
     const char* name;
     Bytes bytes;

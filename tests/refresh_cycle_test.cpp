@@ -15,15 +15,6 @@
 
 namespace {
 
-std::vector<std::uint8_t> RatesBytes(float first) {
-  std::vector<std::uint8_t> bytes;
-  for (int i = 0; i < RATE_COUNT; ++i) {
-    const auto rate = FloatBytes(first + static_cast<float>(i));
-    bytes.insert(bytes.end(), rate.begin(), rate.end());
-  }
-  return bytes;
-}
-
 // Records what the window would be told, in order, and what the converter's table held then.
 class RecordingView final : public RefreshView {
  public:
@@ -59,7 +50,7 @@ class RefreshCycleTest : public ::testing::Test {
     config.libraryPath = dir.File("BrennikDll.dll");
     config.updateKey = TEST_UPDATE_KEY.point;
     service.SetReply(CMD_GET_VERSION, {FloatBytes(CLIENT_VERSION)});
-    service.SetReply(CMD_GET_RATES, {RatesBytes(4.5f)});
+    service.SetReply(CMD_GET_RATES, {RatesBytes(RisingRates(4.5f))});
   }
 
   RefreshOutcome Refresh() {

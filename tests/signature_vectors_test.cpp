@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "signature_vectors.h"
 #include "test_support.h"
 #include "update/update_signature.h"
 
@@ -14,38 +15,12 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Vector(const std::string& name) {
-  const auto bytes = ReadFileBytes(std::string(ORVANE_SIGNATURE_VECTORS) + "/" + name);
-  if (!bytes) ADD_FAILURE() << "no vector " << name;
-  return bytes.value_or(Bytes{});
-}
-
-UpdateKey Point(const std::string& name) {
-  const Bytes bytes = Vector(name);
-  UpdateKey key{};
-  if (bytes.size() == key.size()) std::copy(bytes.begin(), bytes.end(), key.begin());
-  return key;
-}
-
-Bytes Flipped(Bytes bytes, std::size_t at) {
-  bytes.at(at) ^= 0x01;
-  return bytes;
-}
-
-Bytes Joined(Bytes first, const Bytes& second) {
-  first.insert(first.end(), second.begin(), second.end());
-  return first;
-}
-
-Bytes Head(const Bytes& bytes, std::size_t count) { return Bytes(bytes.begin(), bytes.begin() + count); }
-Bytes Tail(const Bytes& bytes, std::size_t count) { return Bytes(bytes.end() - count, bytes.end()); }
-
 class SignatureVectors : public ::testing::Test {
  protected:
-  const UpdateKey key = Point("key.point");
-  const UpdateKey otherKey = Point("other.point");
-  const Bytes content = Vector("content");
-  const Bytes good = Vector("signed");
+  const UpdateKey key = SignatureVectorKey("key.point");
+  const UpdateKey otherKey = SignatureVectorKey("other.point");
+  const Bytes content = SignatureVector("content");
+  const Bytes good = SignatureVector("signed");
   const Bytes block = Tail(good, SIGNATURE_BLOCK_BYTES);
   const Bytes header = Head(block, SIGNATURE_MAGIC_BYTES + KEY_ID_BYTES);  // magic and key id
 };
@@ -53,8 +28,8 @@ class SignatureVectors : public ::testing::Test {
 TEST_F(SignatureVectors, OpenSslSignatureConvertedToRawVerifies) {
   ASSERT_EQ(good.size(), content.size() + SIGNATURE_BLOCK_BYTES);
   EXPECT_EQ(CheckUpdateSignature(good, key), SignatureCheck::Valid);
-  EXPECT_EQ(CheckUpdateSignature(Vector("other-key"), otherKey), SignatureCheck::Valid);
-  EXPECT_EQ(CheckUpdateSignature(Vector("other-file"), key), SignatureCheck::Valid);
+  EXPECT_EQ(CheckUpdateSignature(SignatureVector("other-key"), otherKey), SignatureCheck::Valid);
+  EXPECT_EQ(CheckUpdateSignature(SignatureVector("other-file"), key), SignatureCheck::Valid);
 }
 
 TEST_F(SignatureVectors, EveryFlippedByteOfTheBlockIsRefused) {
@@ -67,12 +42,12 @@ TEST_F(SignatureVectors, EveryFlippedByteOfTheBlockIsRefused) {
 }
 
 TEST_F(SignatureVectors, DamagedOrForeignFilesAreRefused) {
-  const Bytes otherKeySigned = Vector("other-key");
+  const Bytes otherKeySigned = SignatureVector("other-key");
   // The other key's signature under this key's id: the signature itself must be checked.
   Bytes otherKeyWithThisId = otherKeySigned;
   std::copy(block.begin() + SIGNATURE_MAGIC_BYTES, block.begin() + SIGNATURE_MAGIC_BYTES + KEY_ID_BYTES,
             otherKeyWithThisId.end() - SIGNATURE_BLOCK_BYTES + SIGNATURE_MAGIC_BYTES);
-  const Bytes der = Vector("content.der");
+  const Bytes der = SignatureVector("content.der");
   struct Case {
     const char* name;
     Bytes file;
@@ -87,14 +62,14 @@ TEST_F(SignatureVectors, DamagedOrForeignFilesAreRefused) {
       {"block doubled", Joined(good, block), SignatureCheck::BadSignature},
       {"block followed by junk", Joined(good, {'j', 'u', 'n', 'k'}), SignatureCheck::NoBlock},
       {"the block alone", block, SignatureCheck::NoBlock},
-      {"a good block over nothing, alone", Vector("empty"), SignatureCheck::NoBlock},
+      {"a good block over nothing, alone", SignatureVector("empty"), SignatureCheck::NoBlock},
       {"empty file", {}, SignatureCheck::NoBlock},
       {"signed with another key", otherKeySigned, SignatureCheck::OtherKey},
       {"another key's signature under this key id", otherKeyWithThisId, SignatureCheck::BadSignature},
       {"DER signature in place of the raw one", Joined(Joined(content, header), der), SignatureCheck::NoBlock},
       {"DER signature cut to the raw size", Joined(Joined(content, header), Head(der, 64)),
        SignatureCheck::BadSignature},
-      {"the signature of another file", Joined(content, Tail(Vector("other-file"), SIGNATURE_BLOCK_BYTES)),
+      {"the signature of another file", Joined(content, Tail(SignatureVector("other-file"), SIGNATURE_BLOCK_BYTES)),
        SignatureCheck::BadSignature},
   };
   for (const Case& c : cases) EXPECT_EQ(CheckUpdateSignature(c.file, key), c.expected) << c.name;

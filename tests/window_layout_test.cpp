@@ -144,13 +144,6 @@ RECT Mapped(const TemplateControl& control, SIZE base) {
   return {left, top, left + MulDiv(control.cx, base.cx, 4), top + MulDiv(control.cy, base.cy, 8)};
 }
 
-RECT RectIn(HWND dialog, HWND control) {
-  RECT rect;
-  GetWindowRect(control, &rect);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
-
 std::string Describe(const RECT& r) {
   char text[64];
   std::snprintf(text, sizeof text, "%ld, %ld, %ld x %ld", r.left, r.top, r.right - r.left, r.bottom - r.top);

@@ -24,13 +24,6 @@ RECT WindowRect(HWND window) {
   return rect;
 }
 
-// A control's rectangle in the main window's coordinates.
-RECT RectIn(HWND dialog, HWND control) {
-  RECT rect = WindowRect(control);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
-
 class WindowPixelsTest : public ::testing::Test {
  protected:
   void SetUp() override {

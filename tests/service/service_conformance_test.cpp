@@ -8,23 +8,13 @@
 #include "net/rates_client.h"
 #include "rates_xml.h"
 #include "service_process.h"
+#include "service_wire.h"
 #include "test_signing.h"
 #include "test_support.h"
 
 namespace {
 
 const std::string FIXTURES = ORVANE_RATES_FIXTURES;
-
-ClientConfig ConfigFor(const ServiceProcess& service, const std::string& libraryPath = {}) {
-  ClientConfig config;
-  config.host = "127.0.0.1";
-  config.port = service.Port();
-  config.connectTimeout = Milliseconds(2000);
-  config.receiveTimeout = Milliseconds(5000);
-  config.libraryPath = libraryPath;
-  config.updateKey = TEST_UPDATE_KEY.point;
-  return config;
-}
 
 RateTable Fetch(const ServiceProcess& service) {
   CountingSockets sockets;

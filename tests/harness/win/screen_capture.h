@@ -26,7 +26,4 @@ Picture ReadBitmap(HBITMAP bitmap);
 bool WritePng(const Picture& picture, const std::string& path);
 
 // What an opaque draw of the skin makes of a colour: every channel one step darker.
-inline COLORREF Darkened(COLORREF color) {
-  auto step = [](unsigned v) { return (255 * v) >> 8; };
-  return RGB(step(GetRValue(color)), step(GetGValue(color)), step(GetBValue(color)));
-}
+COLORREF Darkened(COLORREF color);

@@ -30,8 +30,6 @@ bool WaitForRates(HWND window, const RateTable& rates);
 
 // Plausible rates, none of them what a fresh program shows.
 RateTable ServiceRates();
-// The 72 bytes of the rates command's reply.
-std::vector<std::uint8_t> RatesBytes(const RateTable& rates);
 
 // The request the program makes for its rates: the signed record where the build has a rates
 // key, the unsigned rates otherwise.

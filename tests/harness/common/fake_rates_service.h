@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "rates/currency.h"
 #include "test_sockets.h"
 
 // How the fake service answers one command.
@@ -63,3 +64,8 @@ class FakeRatesService {
 // Little-endian bytes of values, for scripting replies.
 std::vector<std::uint8_t> FloatBytes(float value);
 std::vector<std::uint8_t> Int32Bytes(std::int32_t value);
+// The 72 bytes of the rates command's reply.
+std::vector<std::uint8_t> RatesBytes(const RateTable& rates);
+
+// Rates that rise by one from `first`, in the order of the currencies.
+RateTable RisingRates(float first);

@@ -48,6 +48,9 @@ void ClearSettings();
 void SeedSettingsValue(const char* name, const void* bytes, DWORD size, DWORD type = REG_BINARY);
 std::optional<std::vector<BYTE>> SettingsValue(const char* name);
 
+// A control's rectangle in its dialog's client coordinates.
+RECT RectIn(HWND dialog, HWND control);
+
 // The window's one tooltip control, found among the windows of its thread; null when none.
 HWND FindTooltip(HWND window);
 // The text of a tool of `tooltip`, as the tooltip itself gives it (TTM_GETTEXT).

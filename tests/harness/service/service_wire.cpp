@@ -1,6 +1,7 @@
 #include "service_wire.h"
 
 #include "service_process.h"
+#include "test_signing.h"
 
 NativeSocket Dial(std::uint16_t port) {
   const NativeSocket s = socket(AF_INET, SOCK_STREAM, 0);
@@ -81,12 +82,14 @@ double Sample(const std::string& scrape, const std::string& name) {
   return at == std::string::npos ? -1 : std::stod(scrape.substr(at + name.size() + 2));
 }
 
-ClientConfig ConfigFor(const ServiceProcess& service) {
+ClientConfig ConfigFor(const ServiceProcess& service, const std::string& libraryPath) {
   ClientConfig config;
   config.host = "127.0.0.1";
   config.port = service.Port();
   config.connectTimeout = Milliseconds(2000);
-  config.receiveTimeout = Milliseconds(2000);
+  config.receiveTimeout = Milliseconds(5000);
+  config.libraryPath = libraryPath;
+  config.updateKey = TEST_UPDATE_KEY.point;
   return config;
 }
 

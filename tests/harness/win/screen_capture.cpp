@@ -114,3 +114,8 @@ bool WritePng(const Picture& picture, const std::string& path) {
   const bool written = std::fwrite(png.data(), 1, png.size(), file.Get()) == png.size();
   return file.Close() && written;
 }
+
+COLORREF Darkened(COLORREF color) {
+  auto step = [](unsigned v) { return (255 * v) >> 8; };
+  return RGB(step(GetRValue(color)), step(GetGValue(color)), step(GetBValue(color)));
+}

@@ -1,10 +1,14 @@
+// What tests of every kind share: waits, temporary folders, files, commands, and stand-ins for
+// the settings store, the clock and the sockets.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,17 +56,10 @@ CommandRun RunCommand(const std::string& commandLine);
 // A settings store in memory.
 class MemoryStore final : public SettingsStore {
  public:
-  bool WriteBinary(const std::string& section, const std::string& entry, std::span<const std::uint8_t> bytes) override {
-    if (failWrites) return false;
-    values[section + "/" + entry].assign(bytes.begin(), bytes.end());
-    return true;
-  }
-  std::optional<std::vector<std::uint8_t>> ReadBinary(const std::string& section, const std::string& entry) override {
-    const auto found = values.find(section + "/" + entry);
-    if (found == values.end()) return std::nullopt;
-    return found->second;
-  }
+  bool WriteBinary(const std::string& section, const std::string& entry, std::span<const std::uint8_t> bytes) override;
+  std::optional<std::vector<std::uint8_t>> ReadBinary(const std::string& section, const std::string& entry) override;
 
+  // "section/entry" to its bytes.
   std::map<std::string, std::vector<std::uint8_t>> values;
   bool failWrites = false;
 };
@@ -80,31 +77,15 @@ class FixedClock final : public LocalClock {
 // The platform's sockets, counting what the client does with them.
 class CountingSockets final : public SocketApi {
  public:
-  CountingSockets() : m_real(MakePlatformSockets()) {}
+  CountingSockets();
 
-  std::optional<Ipv4Address> Resolve(const std::string& host) override {
-    ++resolves;
-    return m_real->Resolve(host);
-  }
-  SocketHandle Open() override {
-    const SocketHandle socket = m_real->Open();
-    if (socket != NO_SOCKET) ++opens;
-    return socket;
-  }
-  bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) override {
-    return m_real->Connect(socket, address, port, timeout);
-  }
-  int Send(SocketHandle socket, const std::uint8_t* bytes, int length) override {
-    return m_real->Send(socket, bytes, length);
-  }
-  int Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) override {
-    return m_real->Receive(socket, buffer, length, timeout);
-  }
-  void Close(SocketHandle socket) override {
-    ++closeCalls;
-    m_real->Close(socket);
-  }
-  void Abort() override { m_real->Abort(); }
+  std::optional<Ipv4Address> Resolve(const std::string& host) override;
+  SocketHandle Open() override;
+  bool Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) override;
+  int Send(SocketHandle socket, const std::uint8_t* bytes, int length) override;
+  int Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) override;
+  void Close(SocketHandle socket) override;
+  void Abort() override;
 
   // Every socket that was opened was closed exactly once (handles may be reused by the system
   // after a close, so this counts calls rather than handles).

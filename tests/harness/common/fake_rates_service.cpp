@@ -1,6 +1,7 @@
 #include "fake_rates_service.h"
 
 #include <cstring>
+#include <span>
 
 #include "base/byte_order.h"
 #include "net/protocol.h"
@@ -110,4 +111,16 @@ std::vector<std::uint8_t> Int32Bytes(std::int32_t value) {
   std::vector<std::uint8_t> bytes(4);
   StoreI32(bytes.data(), value);
   return bytes;
+}
+
+std::vector<std::uint8_t> RatesBytes(const RateTable& rates) {
+  std::vector<std::uint8_t> bytes(RATE_TABLE_BYTES);
+  EncodeRateTable(rates, std::span<std::uint8_t, RATE_TABLE_BYTES>(bytes.data(), RATE_TABLE_BYTES));
+  return bytes;
+}
+
+RateTable RisingRates(float first) {
+  RateTable rates{};
+  for (int i = 0; i < RATE_COUNT; ++i) rates[i] = first + static_cast<float>(i);
+  return rates;
 }

@@ -3,8 +3,6 @@
 // clang-format on
 #include "program_window.h"
 
-#include <span>
-
 #include "base/byte_order.h"
 #include "fake_rates_service.h"
 #include "net/protocol.h"
@@ -76,12 +74,6 @@ RateTable ServiceRates() {
   RateTable rates{};
   for (int i = 0; i < RATE_COUNT; ++i) rates[i] = 4.9771f + 0.5f * static_cast<float>(i);
   return rates;
-}
-
-std::vector<std::uint8_t> RatesBytes(const RateTable& rates) {
-  std::vector<std::uint8_t> bytes(RATE_TABLE_BYTES);
-  EncodeRateTable(rates, std::span<std::uint8_t, RATE_TABLE_BYTES>(bytes.data(), RATE_TABLE_BYTES));
-  return bytes;
 }
 
 std::vector<std::uint8_t> ProgramRatesRequest() {

@@ -47,3 +47,48 @@ CommandRun RunCommand(const std::string& commandLine) {
   run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());
   return run;
 }
+
+bool MemoryStore::WriteBinary(const std::string& section, const std::string& entry,
+                              std::span<const std::uint8_t> bytes) {
+  if (failWrites) return false;
+  values[section + "/" + entry].assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+std::optional<std::vector<std::uint8_t>> MemoryStore::ReadBinary(const std::string& section, const std::string& entry) {
+  const auto found = values.find(section + "/" + entry);
+  if (found == values.end()) return std::nullopt;
+  return found->second;
+}
+
+CountingSockets::CountingSockets() : m_real(MakePlatformSockets()) {}
+
+std::optional<Ipv4Address> CountingSockets::Resolve(const std::string& host) {
+  ++resolves;
+  return m_real->Resolve(host);
+}
+
+SocketHandle CountingSockets::Open() {
+  const SocketHandle socket = m_real->Open();
+  if (socket != NO_SOCKET) ++opens;
+  return socket;
+}
+
+bool CountingSockets::Connect(SocketHandle socket, Ipv4Address address, std::uint16_t port, Milliseconds timeout) {
+  return m_real->Connect(socket, address, port, timeout);
+}
+
+int CountingSockets::Send(SocketHandle socket, const std::uint8_t* bytes, int length) {
+  return m_real->Send(socket, bytes, length);
+}
+
+int CountingSockets::Receive(SocketHandle socket, std::uint8_t* buffer, int length, Milliseconds timeout) {
+  return m_real->Receive(socket, buffer, length, timeout);
+}
+
+void CountingSockets::Close(SocketHandle socket) {
+  ++closeCalls;
+  m_real->Close(socket);
+}
+
+void CountingSockets::Abort() { m_real->Abort(); }

@@ -38,6 +38,8 @@ std::string HttpGet(std::uint16_t port, const std::string& head);
 // The value of the sample named exactly `name` (labels included) in a scrape; -1 when missing.
 double Sample(const std::string& scrape, const std::string& name);
 
-ClientConfig ConfigFor(const ServiceProcess& service);
+// The real client's configuration for `service`, with the test update key and, for downloads,
+// the library path that an update is written beside.
+ClientConfig ConfigFor(const ServiceProcess& service, const std::string& libraryPath = {});
 // The rates through the real client.
 bool FetchRates(const ServiceProcess& service, RateTable& rates);
