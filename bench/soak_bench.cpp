@@ -18,9 +18,9 @@
 
 #include "fake_rates_service.h"
 #include "launcher_harness.h"
+#include "net/protocol.h"
 #include "process_usage.h"
 #include "program_window.h"
-#include "protocol.h"
 #include "resource.h"
 #include "soak_chain.h"
 
