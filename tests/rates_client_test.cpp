@@ -39,6 +39,14 @@ class RatesClientTest : public ::testing::Test {
     return config;
   }
 
+  // Only silence has to wait for the time-out, so only a case that expects it waits briefly; a
+  // reply that comes gets the whole default, however busy the machine.
+  ClientConfig ConfigExpecting(ClientError error) {
+    ClientConfig config = Config(service.Port());
+    if (error == ClientError::TimedOut) config.receiveTimeout = Milliseconds(300);
+    return config;
+  }
+
   FakeRatesService service;
   CountingSockets sockets;
 };
@@ -84,11 +92,7 @@ TEST_F(RatesClientTest, ShortOrSurplusRepliesAndSilentServices) {
   };
   for (const auto& c : cases) {
     service.SetReply(CMD_GET_RATES, c.reply);
-    ClientConfig config = Config(service.Port());
-    // Only silence has to wait for the time-out, so only its wait is short; a reply that comes
-    // gets the whole default, however busy the machine.
-    if (c.error == ClientError::TimedOut) config.receiveTimeout = Milliseconds(300);
-    RatesClient client(sockets, config);
+    RatesClient client(sockets, ConfigExpecting(c.error));
     RateTable rates{};
     rates[0] = 9.0f;
     EXPECT_EQ(client.FetchRates(rates), c.ok) << c.name;
@@ -125,10 +129,7 @@ TEST_F(RatesClientTest, SignedRecordIsExactly160BytesThenTheClose) {
   };
   for (const auto& c : cases) {
     service.SetReply(CMD_GET_SIGNED_RATES, c.reply);
-    ClientConfig config = Config(service.Port());
-    // Only silence has to wait for the time-out, so only its wait is short.
-    if (c.error == ClientError::TimedOut) config.receiveTimeout = Milliseconds(300);
-    RatesClient client(sockets, config);
+    RatesClient client(sockets, ConfigExpecting(c.error));
     RatesRecordBytes fetched{};
     fetched.fill(0x55);
     EXPECT_EQ(client.FetchRatesRecord(fetched), c.ok) << c.name;
