@@ -28,6 +28,14 @@ std::vector<std::uint8_t> RatesReply(std::size_t size = 72) {
   return bytes;
 }
 
+// One reply the fake service gives, and what the client must make of it.
+struct ReplyCase {
+  const char* name;
+  FakeReply reply;
+  bool ok;
+  ClientError error;
+};
+
 class RatesClientTest : public ::testing::Test {
  protected:
   ClientConfig Config(std::uint16_t port) {
@@ -79,12 +87,7 @@ TEST_F(RatesClientTest, FetchRatesAssemblesReplyDeliveredInPieces) {
 }
 
 TEST_F(RatesClientTest, ShortOrSurplusRepliesAndSilentServices) {
-  struct Case {
-    const char* name;
-    FakeReply reply;
-    bool ok;
-    ClientError error;
-  } cases[] = {
+  const ReplyCase cases[] = {
       {"71 bytes then close", {RatesReply(71)}, false, ClientError::ShortReply},
       {"nothing then close", {{}}, false, ClientError::ShortReply},
       {"100 bytes", {RatesReply(100)}, true, ClientError::None},
@@ -112,12 +115,7 @@ TEST_F(RatesClientTest, SignedRecordIsExactly160BytesThenTheClose) {
     bytes.resize(size, 0xEE);
     return bytes;
   };
-  struct Case {
-    const char* name;
-    FakeReply reply;
-    bool ok;
-    ClientError error;
-  } cases[] = {
+  const ReplyCase cases[] = {
       {"160 bytes then close", {record}, true, ClientError::None},
       {"160 bytes in pieces then close", {record, {1, 95, 64}}, true, ClientError::None},
       {"159 bytes then close", {sized(159)}, false, ClientError::ShortReply},
