@@ -251,9 +251,11 @@ void Connection::OnReplySent(std::error_code error) {
   // measured by what the client takes, until the client closes.
   if (m_command != CMD_GET_UPDATE_FILE) EnterStage(Stage::Drain);
   // The file's last piece is completed by our close, so it goes out right after the last byte.
-  // A reply of fixed length is read exactly and the client closes first: the TIME_WAIT of
-  // every connection then stays with the client instead of piling up here.
-  if (m_command == CMD_GET_UPDATE_FILE) {
+  // The signed record's too: the client takes it only when the close follows its 160 bytes, so
+  // that nothing can be added after a signature. The other replies of fixed length are read
+  // exactly and the client closes first: the TIME_WAIT of most connections then stays with the
+  // client instead of piling up here.
+  if (m_command == CMD_GET_UPDATE_FILE || m_command == CMD_GET_SIGNED_RATES) {
     std::error_code ignored;
     m_socket.shutdown(asio::ip::tcp::socket::shutdown_send, ignored);
   }

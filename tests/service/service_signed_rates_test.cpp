@@ -76,6 +76,25 @@ TEST(ServiceSignedRates, SignsTheNewestDayOfEveryFixtureWithItsDateAndSource) {
   }
 }
 
+// The client takes a record only once the service has closed after its 160 bytes, and keeps its
+// own side open till then, as the program does. The service's deadline for a client that stays is
+// made longer than the client's wait for a byte: only the service's own close after the reply can
+// end the exchange in time.
+TEST(ServiceSignedRates, TheServiceClosesRightAfterTheRecordSoTheClientTakesIt) {
+  RatesKeyFiles key;
+  ServiceProcess service(
+      {"--rates", FIXTURES + "/bnr-2022-06-17.xml", "--rates-key", key.privatePem, "--request-timeout", "120"});
+  ASSERT_TRUE(service.Listening());
+  CountingSockets sockets;
+  RatesClient client(sockets, ConfigFor(service));
+  for (int round = 0; round < 2; ++round) {
+    RatesRecordBytes record{};
+    ASSERT_TRUE(client.FetchRatesRecord(record)) << DescribeClientError(client.LastError());
+    EXPECT_EQ(CheckRatesRecord(Bytes(record.begin(), record.end()), key.point), RecordCheck::Valid);
+  }
+  EXPECT_TRUE(sockets.AllClosedOnce());
+}
+
 TEST(ServiceSignedRates, WithoutAKeyOrWithAnotherArgumentCommandFiveIsClosedWithoutAReply) {
   RatesKeyFiles key;
   const std::string rates = FIXTURES + "/bnr-2024-12-13.xml";
