@@ -112,11 +112,26 @@ bool RatesClient::ReceiveAll(std::uint8_t* buffer, int length, int* count, const
   return true;
 }
 
-bool RatesClient::Query(std::int32_t command, std::int32_t argument, std::uint8_t* reply, int length) {
+bool RatesClient::Query(std::int32_t command, std::int32_t argument, std::uint8_t* reply, int length, ReplyEnd end) {
   const Request request = EncodeRequest(command, argument);
-  const bool ok = Connect() && SendAll(request.data(), REQUEST_BYTES) && ReceiveAll(reply, length);
+  bool ok = Connect() && SendAll(request.data(), REQUEST_BYTES);
+  if (ok) {
+    const Deadline deadline(m_config.replyDeadline);
+    ok = ReceiveAll(reply, length, nullptr, deadline) && (end == ReplyEnd::Any || ReceiveClose(deadline));
+  }
   CloseSocket();
   return ok;
+}
+
+bool RatesClient::ReceiveClose(const Deadline& deadline) {
+  const Milliseconds left = deadline.Left();
+  if (left.count() == 0) return Fail(ClientError::TimedOut);
+  std::uint8_t surplus = 0;
+  const int result = m_sockets.Receive(m_socket, &surplus, 1, std::min(m_config.receiveTimeout, left));
+  if (result == RECEIVE_CLOSED) return true;
+  if (result == RECEIVE_TIMED_OUT) return Fail(ClientError::TimedOut);
+  if (result < 0) return Fail(ClientError::ReceiveFailed);
+  return Fail(ClientError::LongTransfer);
 }
 
 bool RatesClient::FetchRates(RateTable& rates) {
@@ -148,24 +163,8 @@ bool RatesClient::IsRefused(float version) const {
 bool RatesClient::FetchRatesRecord(RatesRecordBytes& record) {
   static_assert(SIGNED_RATES_REPLY_BYTES == RATES_RECORD_BYTES);
   RatesRecordBytes reply{};
-  const Request request = EncodeRequest(CMD_GET_SIGNED_RATES, 1);
-  const Deadline deadline(m_config.replyDeadline);
-  // The record is exactly 160 bytes, then the close: a byte after it means a reply of another
-  // form, whatever its first 160 bytes say.
-  const auto closedAfterRecord = [&] {
-    std::uint8_t surplus = 0;
-    const Milliseconds left = deadline.Left();
-    if (left.count() == 0) return Fail(ClientError::TimedOut);
-    const int result = m_sockets.Receive(m_socket, &surplus, 1, std::min(m_config.receiveTimeout, left));
-    if (result == RECEIVE_CLOSED) return true;
-    if (result == RECEIVE_TIMED_OUT) return Fail(ClientError::TimedOut);
-    if (result < 0) return Fail(ClientError::ReceiveFailed);
-    return Fail(ClientError::LongTransfer);
-  };
-  const bool ok = Connect() && SendAll(request.data(), REQUEST_BYTES) &&
-                  ReceiveAll(reply.data(), SIGNED_RATES_REPLY_BYTES, nullptr, deadline) && closedAfterRecord();
-  CloseSocket();
-  if (!ok) return false;
+  // A byte after the 160 would make it a reply of another form, whatever its first 160 say.
+  if (!Query(CMD_GET_SIGNED_RATES, 1, reply.data(), SIGNED_RATES_REPLY_BYTES, ReplyEnd::Close)) return false;
   record = reply;
   return true;
 }

@@ -102,7 +102,13 @@ class RatesClient {
   const ClientConfig& Config() const { return m_config; }
 
  private:
-  bool Query(std::int32_t command, std::int32_t argument, std::uint8_t* reply, int length);
+  // Whether a reply of fixed length must be followed by the close, nothing more.
+  enum class ReplyEnd { Any, Close };
+  // One request on a connection of its own; the reply and, where asked, the close come within
+  // the reply's deadline.
+  bool Query(std::int32_t command, std::int32_t argument, std::uint8_t* reply, int length,
+             ReplyEnd end = ReplyEnd::Any);
+  bool ReceiveClose(const Deadline& deadline);
   bool DownloadUpdate(float version, std::int32_t size);
   bool IsRefused(float version) const;
   void CloseSocket();
